@@ -1,0 +1,7 @@
+// Whole-second time stamps for activity time-outs.
+#pragma once
+
+// Seconds part of gettimeofday, or -1 when it fails.
+long Time();
+// Seconds since an earlier Time() by the same clock, or -1.
+long TimeDiff(long earlier);

@@ -1,0 +1,55 @@
+// Sends one request to the connection daemon and waits for its final answer
+// while a reader thread hands every notification to the owning UI.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <string>
+
+#include "channel/message.h"
+#include "channel/unix_socket.h"
+#include "config/paths.h"
+
+namespace UserInterface {
+
+class UI;
+
+class CmdIssuer {
+ public:
+  static constexpr int kIdleTimeout = 60;  // seconds without a daemon message
+
+  // The socket's exceptions pass to the caller. Paths and the time-out are
+  // parameters for tests only.
+  explicit CmdIssuer(UI *owner, const std::string &local_path = Paths::kClientSocket,
+                     const std::string &daemon_path = Paths::kDaemonSocket,
+                     int idle_timeout = kIdleTimeout);
+  virtual ~CmdIssuer() = default;
+  CmdIssuer(const CmdIssuer &) = delete;
+  CmdIssuer &operator=(const CmdIssuer &) = delete;
+
+  // Sends the request and waits for the exchange to end: the daemon's kind-7
+  // value, 0 for kind 0, -1035 for a channel failure, -1022 after the idle
+  // time-out. A cancel from the owner turns a pending connect (kind 1) into
+  // a disconnect (kind 2), sent once.
+  int Put(Message &msg);
+  // Receives one message; its payload byte count, or -1.
+  int Get(Message &out);
+  // The reader loop.
+  void Proc();
+
+ private:
+  bool Send(const Message &msg);
+
+  UnixSocket socket;
+  std::atomic<long> last_activity{0};
+  std::atomic<bool> done{false};
+  std::atomic<int> result{0};
+  UI *owner;
+  int idle_timeout;
+};
+
+// Reader thread entry: runs Proc on the CmdIssuer passed in.
+void *thread_func(void *issuer);
+
+}  // namespace UserInterface

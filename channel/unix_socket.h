@@ -1,0 +1,34 @@
+// A bound AF_UNIX datagram socket talking to one peer address.
+#pragma once
+
+#include <sys/un.h>
+
+#include <string>
+
+#include "channel/container.h"
+
+class UnixSocket {
+ public:
+  // Removes a stale file at local_path and binds it (mode 0666 requested with
+  // fchmod). Throws std::runtime_error "socket creation failed" or
+  // "socket bind failed".
+  UnixSocket(const std::string &local_path, const std::string &peer_path);
+  virtual ~UnixSocket();
+  UnixSocket(const UnixSocket &) = delete;
+  UnixSocket &operator=(const UnixSocket &) = delete;
+
+  // One datagram with the whole buffer to the peer; what sendto returns.
+  int Send(const Container &buffer);
+  // Fills the pre-sized buffer from successive datagrams, each cut to the room
+  // left. Datagrams from any address but the peer's are dropped: the local
+  // socket is world-writable. Returns the byte count, or the first result of
+  // 0 or less.
+  int Recv(Container &buffer);
+
+ private:
+  bool FromPeer(const sockaddr_un &from, socklen_t len) const;
+
+  int fd = -1;
+  sockaddr_un local{};
+  sockaddr_un peer{};
+};

@@ -1,0 +1,49 @@
+// A user's home directory and the ".yrk" tree below it. Building a Personals
+// creates the tree the first time a user is seen; a superuser process hands
+// the new directories and configuration to that user.
+#pragma once
+
+#include <pwd.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "config/context.h"
+#include "config/paths.h"
+
+class Personals {
+ public:
+  // The calling user.
+  Personals();
+  // A user from the password database; an unknown name leaves every path empty.
+  explicit Personals(const std::string &name);
+  // A given entry and template, for tests.
+  Personals(const passwd &entry, const std::string &template_path);
+
+  const std::string &Username() const { return user_name; }
+  const std::string &HomeDir() const { return home; }
+  const std::string &CfgPath() const { return cfg_path; }
+  const std::string &KeyDir() const { return key_dir; }
+
+  // True for the superuser: the name "root", or uid 0 without an entry.
+  static bool IsRoot();
+  // Appends the login names of uid 0 and uids 500 to 999, in uid order.
+  static void Users(std::list<std::string> &out);
+
+ private:
+  void Take(const passwd &entry);
+  // Never follows a symbolic link below the home directory and leaves alone
+  // any path that is not what it should be; errors are otherwise ignored.
+  void Setup(const std::string &template_path);
+
+  std::string user_name;
+  std::string home;
+  std::string key_dir;
+  std::string cfg_path;
+  uint32_t uid = 0;
+};
+
+// True when a "KEY" value names a file-system location, not the USB token.
+bool IsFS(const std::string &name);
