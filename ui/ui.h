@@ -9,29 +9,13 @@
 #include <list>
 #include <string>
 
-#include "config/personals.h"
+#include "config/account_records.h"
+#include "config/context.h"
+#include "config/paths.h"
 #include "ui/parameters.h"
 
+class Config;
 class Message;
-
-// The 44-byte connection-parameter block of an account or of the global
-// parameters, sent to the daemon unchanged (same layout as the first 44 bytes
-// of the configuration store's connection record).
-struct session_params {
-  uint32_t reserved;
-  uint32_t server_ip;  // host order, first octet most significant
-  uint32_t local_ip;
-  uint16_t server_port;
-  uint16_t local_port;
-  int32_t mtu;
-  int32_t log_traffic;
-  int32_t connect_try_count;
-  int32_t connect_try_interval;
-  int32_t reconnect_on_loss;
-  int32_t disconnect_on_timeout;
-  int32_t disable_unprotected;
-};
-static_assert(sizeof(session_params) == 44);
 
 // A session as the daemon reports it; the layer copies it whole and reads
 // none of its fields.
@@ -75,14 +59,27 @@ class UI {
   void SetCurrentUser(const std::string &name);
 
  protected:
-  // For tests: another semaphore name.
-  explicit UI(const std::string &semaphore_name);
+  // The files and sockets the layer works on; tests point them elsewhere.
+  struct Files {
+    std::string semaphore = Paths::kSemaphore;
+    std::string user_config;  // empty: the current user's ".yrk/cfg"
+    std::string system_config = Paths::kSystemConfig;
+    std::string system_template = Paths::kDefConfig;
+    std::string client_socket = Paths::kClientSocket;
+    std::string daemon_socket = Paths::kDaemonSocket;
+  };
+  explicit UI(Files files);
 
   std::list<_session_state> &States() { return states; }
   std::list<_DigitalParameter> &Values() { return values; }
 
  private:
   int Dispatch(int number, ParameterBag &bag);
+  // The current user's configuration beside the system configuration.
+  Config OpenConfig() const;
+  // Sends one request to the daemon through a fresh command issuer.
+  int Issue(Message &msg);
+
   int DelAccountHandler(ParameterBag &bag);
   int ModifyAccountHandler(ParameterBag &bag);
   int SetParamHandler(ParameterBag &bag, bool reset);
@@ -96,6 +93,7 @@ class UI {
   int32_t connected_server = -1;
   std::list<_session_state> states;
   std::list<_DigitalParameter> values;
+  Files files;
 };
 
 }  // namespace UserInterface

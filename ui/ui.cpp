@@ -1,0 +1,150 @@
+#include "ui/ui.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "channel/cmd_issuer.h"
+#include "channel/message.h"
+#include "config/config.h"
+#include "config/personals.h"
+
+namespace UserInterface {
+
+namespace {
+
+constexpr int kSemaphoreNotOpen = -14;
+constexpr int kSemaphoreBusy = -16;
+constexpr int kNoHandler = -22;
+constexpr int kHandlerException = -4;
+constexpr int kSemaphoreAttempts = 10;
+
+constexpr int kKindText = 6;
+constexpr int kKindParameters = 6;
+constexpr int kKindLog = 7;
+constexpr int kKindValue = 7;
+constexpr int kKindState = 8;
+
+constexpr size_t kUserField = 65;  // at most 64 characters and a NUL
+
+// Handlers never throw: whatever escapes one becomes -4.
+template <typename Handler>
+int Guarded(Handler handler) {
+  try {
+    return handler();
+  } catch (...) {
+    return kHandlerException;
+  }
+}
+
+}  // namespace
+
+UI::UI() : UI(Files{}) {}
+
+UI::UI(Files files) : files(std::move(files)) {
+  semaphore = sem_open(this->files.semaphore.c_str(), 0);
+  if (semaphore == SEM_FAILED) {
+    semaphore = nullptr;
+    throw std::runtime_error("sem_open");
+  }
+}
+
+UI::~UI() {
+  if (!semaphore) return;
+  if (busy) {
+    Cancel();
+    sem_post(semaphore);
+  }
+  sem_close(semaphore);
+}
+
+void UI::Cancel() { cancel = true; }
+bool UI::CancelRequested() const { return cancel; }
+void UI::ClearCancel() { cancel = false; }
+
+const std::string &UI::CurrentUser() const { return context.Username(); }
+void UI::SetCurrentUser(const std::string &name) { context.SetUsername(name); }
+
+int UI::SendCommand(int number, ParameterBag &bag) {
+  if (!semaphore) return kSemaphoreNotOpen;
+  for (int attempt = 1; sem_trywait(semaphore) != 0; ++attempt) {
+    sleep(1);
+    if (attempt == kSemaphoreAttempts) return kSemaphoreBusy;
+  }
+  busy = true;
+  values.clear();
+  const int result = Dispatch(number, bag);
+  sem_post(semaphore);
+  busy = false;
+  return result;
+}
+
+// Commands whose handlers need the certificate stores or drive connections
+// (1, 2, 4, 5, 6, 9, 10) are not wired yet and answer like unknown numbers.
+int UI::Dispatch(int number, ParameterBag &bag) {
+  switch (number) {
+    case 7: return Guarded([&] { return DelAccountHandler(bag); });
+    case 8: return Guarded([&] { return ModifyAccountHandler(bag); });
+    case 12: return Guarded([&] { return SetParamHandler(bag, false); });
+    case 13: return Guarded([&] { return SetParamHandler(bag, true); });
+    case 15: return Guarded([&] { return AddServerHandler(bag); });
+    case 16: return Guarded([&] { return DelServerHandler(bag); });
+    default: return kNoHandler;
+  }
+}
+
+Config UI::OpenConfig() const {
+  const std::string user_config =
+      files.user_config.empty() ? Personals(CurrentUser()).CfgPath() : files.user_config;
+  return Config(user_config, files.system_config, files.system_template);
+}
+
+int UI::Issue(Message &msg) {
+  CmdIssuer issuer(this, files.client_socket, files.daemon_socket);
+  return issuer.Put(msg);
+}
+
+void UI::CallbackNotify(Message &msg) {
+  switch (msg.Kind()) {
+    case -1:
+    case 0:
+    case kKindText:
+      printf("%s \n", msg.Text().c_str());
+      fflush(stdout);
+      break;
+    case kKindValue:
+      if (auto value = msg.FirstInt()) values.push_back({PARAM_RESULT, *value});
+      break;
+    case kKindState:
+      // A short payload is dropped rather than read past its end.
+      if (msg.Length() >= static_cast<int>(sizeof(_session_state))) {
+        _session_state state;
+        std::memcpy(&state, msg.Payload(), sizeof state);
+        states.push_back(state);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void UI::UpdateParameters(session_params &params) {
+  Message msg(kKindParameters);
+  msg.Add(&params, sizeof params);
+  Issue(msg);
+}
+
+int UI::AppendLog(int32_t event_type, const std::string &text) {
+  char user[kUserField] = {};
+  std::strncpy(user, CurrentUser().c_str(), kUserField - 1);
+  Message msg(kKindLog);
+  msg.Add(&event_type, sizeof event_type);
+  msg.Add(user, sizeof user);
+  msg.Add(text.c_str(), static_cast<unsigned>(text.size() + 1));
+  return Issue(msg);
+}
+
+}  // namespace UserInterface
