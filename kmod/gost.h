@@ -34,6 +34,7 @@ struct gost_ctx {
 	 * accepted, for the GOST_REPLAY_WINDOW frames behind the highest.
 	 */
 	u32 replay_seen;
+	/* From here on: key material, wiped when the keys go. */
 	u8 iv[8];
 	u32 key[8];
 	u32 key_mask[8];

@@ -1,0 +1,229 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Frame protection between the rings and the UDP transport. */
+#include "kmod/crypter.h"
+#include "kmod/ttysim.h"
+#include "kmod/udpt.h"
+
+#define PPP_PROTO_IPV4 0x0021
+#define PPP_PROTO_EAP 0xC227
+/* Shorter frames carry no IPv4 header worth a TTL. */
+#define TTL_MIN_FRAME 24
+#define TTL_OFFSET 12
+
+int crypter_init(void)
+{
+	return 0;
+}
+
+void crypter_exit(void)
+{
+}
+
+int crypter_create(struct sctrl_session *s)
+{
+	if (!s)
+		return -EFAULT;
+	s->keyed = 0;
+	s->decerrors = 0;
+	return 0;
+}
+
+int crypter_overhead(void)
+{
+	return CRYPTER_OVERHEAD;
+}
+
+/* Wipes a context's key material; its counter and replay window stay. */
+static void forget_keys(struct gost_ctx *ctx)
+{
+	const size_t from = offsetof(struct gost_ctx, iv);
+
+	memzero_explicit((u8 *)ctx + from, sizeof(*ctx) - from);
+}
+
+int crypter_session_setup(struct sctrl_session *s, const void __user *arg)
+{
+	struct crypt_setup *cs = &s->crypt;
+
+	if (copy_from_user(cs, arg, sizeof(*cs))) {
+		s->keyed = 0;
+		memzero_explicit(cs, sizeof(*cs));
+		forget_keys(&s->send_ctx);
+		forget_keys(&s->recv_ctx);
+		return -EFAULT;
+	}
+	InitEncryptKey(&s->send_ctx, cs->key, cs->key_mask, cs->send_iv, cs->sbox);
+	InitEncryptKey(&s->recv_ctx, cs->key, cs->key_mask, cs->recv_iv, cs->sbox);
+	s->keyed = 1;
+	return 0;
+}
+
+static inline u16 frame_protocol(const u8 *frame, s32 len)
+{
+	return len >= 4 ? (u16)(frame[2] << 8 | frame[3]) : 0;
+}
+
+static void put_be64(u8 *p, u64 v)
+{
+	unsigned int i;
+
+	for (i = 0; i < 8; i++)
+		p[i] = (u8)(v >> (56 - 8 * i));
+}
+
+static u64 get_be64(const u8 *p)
+{
+	u64 v = 0;
+	unsigned int i;
+
+	for (i = 0; i < 8; i++)
+		v = v << 8 | p[i];
+	return v;
+}
+
+s32 EncryptFrame(struct gost_ctx *ctx, u8 *buf, s32 n)
+{
+	u32 key[8];
+
+	ctx->counter++;
+	GenKey(ctx, key);
+	put_be64(buf + n, ctx->counter);
+	gost_encrypt_imit(buf, n, buf + n, key, ctx->iv, &ctx->t, buf + n + 8);
+	memzero_explicit(key, sizeof(key));
+	return n + CRYPTER_TRAILER;
+}
+
+/*
+ * Replay window: the highest counter accepted and a bitmap of the
+ * GOST_REPLAY_WINDOW counters behind it.  Counter 0 is never sent.
+ */
+static bool replay_fresh(const struct gost_ctx *ctx, u64 r)
+{
+	u64 behind;
+
+	if (r > ctx->counter)
+		return true;
+	behind = ctx->counter - r;
+	if (behind == 0 || behind > GOST_REPLAY_WINDOW)
+		return false;
+	return !(ctx->replay_seen & (1u << (behind - 1)));
+}
+
+static void replay_accept(struct gost_ctx *ctx, u64 r)
+{
+	const u32 window = (1u << GOST_REPLAY_WINDOW) - 1;
+	u64 ahead;
+
+	if (r <= ctx->counter) {
+		ctx->replay_seen |= 1u << (ctx->counter - r - 1);
+		return;
+	}
+	ahead = r - ctx->counter;
+	if (ahead > GOST_REPLAY_WINDOW)
+		ctx->replay_seen = 0;
+	else
+		ctx->replay_seen = (ctx->replay_seen << ahead | 1u << (ahead - 1)) & window;
+	ctx->counter = r;
+}
+
+static bool mac_equal(const u8 *a, const u8 *b)
+{
+	u8 diff = 0;
+	unsigned int i;
+
+	for (i = 0; i < 8; i++)
+		diff |= a[i] ^ b[i];
+	return !diff;
+}
+
+s32 DecryptFrame(struct gost_ctx *ctx, u8 *buf, s32 len)
+{
+	s32 n = len - CRYPTER_TRAILER;
+	u32 key[8];
+	u8 mac[8];
+	u64 r;
+	bool ok;
+
+	if (n <= 0)
+		return 0;
+	r = get_be64(buf + n);
+	if (!replay_fresh(ctx, r))
+		return 0;
+	gost_frame_key(ctx, r, key);
+	gost_decrypt_imit(buf, n, buf + n, key, ctx->iv, &ctx->t, mac);
+	ok = mac_equal(mac, buf + n + 8);
+	memzero_explicit(key, sizeof(key));
+	memzero_explicit(mac, sizeof(mac));
+	if (!ok)
+		return 0;
+	replay_accept(ctx, r);
+	return n;
+}
+
+void crypter_outstream_put(struct sctrl_session *s)
+{
+	struct sctrl_outframe *f;
+	u8 type = CRYPTER_TYPE_PLAIN;
+
+	if (!s) {
+		pr_err("Crypter outstream put error - session not found ");
+		return;
+	}
+	f = &s->out;
+	if (f->len <= 0 || f->len > CRYPTER_MAX_FRAME)
+		return;	/* the line refuses such writes; never overrun the slot */
+	if (s->keyed && frame_protocol(f->data, f->len) != PPP_PROTO_EAP) {
+		f->len = EncryptFrame(&s->send_ctx, f->data, f->len);
+		type = CRYPTER_TYPE_PROTECTED;
+	}
+	*f->header = type;
+	f->header_len = 1;
+	udpt_outstream_put(s);
+}
+
+static void drop_frame(struct sctrl_session *s)
+{
+	s->in.len = 0;
+	s->decerrors++;
+	pr_err("frame dropped ");
+	trigger_event_decerror(s->params.sid, s->decerrors);
+}
+
+void crypter_instream_put(struct sctrl_session *s)
+{
+	struct sctrl_inframe *f;
+	u8 type;
+
+	if (!s) {
+		pr_err("Crypter instream put error - session not found ");
+		return;
+	}
+	f = &s->in;
+	if (f->len <= 0)
+		return;
+	type = f->data[0];
+	f->data++;
+	f->len--;
+	if (s->keyed && type == CRYPTER_TYPE_PROTECTED) {
+		f->len = DecryptFrame(&s->recv_ctx, f->data, f->len);
+		if (!f->len) {
+			drop_frame(s);
+			return;
+		}
+	} else if (s->keyed && frame_protocol(f->data, f->len) == PPP_PROTO_IPV4) {
+		/* A keyed session never sends IPv4 plain: this one was injected. */
+		drop_frame(s);
+		return;
+	}
+	if (f->len > 0)
+		ttysim_instream_put(s);
+}
+
+s32 update_ttl(struct sctrl_outframe *f)
+{
+	f->ttl = -1;
+	if (f->len < TTL_MIN_FRAME || frame_protocol(f->data, f->len) != PPP_PROTO_IPV4)
+		return f->ttl;
+	f->ttl = f->data[TTL_OFFSET] ? f->data[TTL_OFFSET] - 1 : 0;
+	return f->ttl;
+}
