@@ -47,6 +47,10 @@ class XMLTag {
   // Destroys all children; the body stays as it is.
   void Clear();
 
+  // The first direct child named `name`, or null. Unlike FindTag it leaves
+  // the result list alone.
+  XMLTag *First(const std::string &name);
+
   std::string &Name() { return name_; }
   std::string &Body() { return body_; }
   const std::string &Name() const { return name_; }
@@ -55,6 +59,7 @@ class XMLTag {
  private:
   std::size_t Parse(std::string_view text, int depth);
   void ParseChildren(int depth);
+  void AppendTo(std::string &out, int depth);
 
   std::string name_;
   std::string body_;
@@ -82,6 +87,10 @@ class XML {
 
   XMLTag::TagList &FindTag(const std::string &name) { return root_.FindTag(name); }
   XMLTag &Add(const XMLTag &tag) { return root_.Add(tag); }
+  XMLTag *First(const std::string &name) { return root_.First(name); }
+  // The root's children named `name`, after adding an empty one when there
+  // is none (a copy, so it stays valid across further lookups).
+  XMLTag::TagList FindOrAdd(const std::string &name);
 
  private:
   std::string path_;

@@ -1,0 +1,124 @@
+#include "config/atomic_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+namespace AtomicFile {
+namespace {
+
+// Closes a descriptor on every path out of a function.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  Fd(const Fd &) = delete;
+  Fd &operator=(const Fd &) = delete;
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  // Closes now so that a late write error surfaces; false on failure.
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = write(fd, text.data(), text.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// A name for the temporary file that no other writer in this or another
+// process picks at the same moment; O_EXCL settles leftovers of a crash.
+std::string TemporaryName(const std::string &base, unsigned attempt) {
+  static std::atomic<unsigned> counter{0};
+  return "." + base + ".new" + std::to_string(getpid()) + "." + std::to_string(counter++) +
+         (attempt ? "." + std::to_string(attempt) : "");
+}
+
+// Takes over owner, group and mode from the file being replaced. A link at the
+// path only lends its owner: the mode of a link means nothing. A caller that
+// may not set the old group (a user outside the group root gave the file)
+// still writes, under its own group; a different owner is refused.
+bool Inherit(int fd, const struct stat &old) {
+  if (fchown(fd, old.st_uid, old.st_gid) != 0) {
+    struct stat now;
+    if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid) return false;
+  }
+  return !S_ISREG(old.st_mode) || fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+}  // namespace
+
+bool Read(const std::string &path, std::string &out) {
+  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (fd.get() < 0) return false;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = read(fd.get(), chunk, sizeof chunk);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;  // a partial document must not pass for the whole one
+    }
+    out.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+Result Replace(const std::string &path, std::string_view text) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (base.empty()) return Result::kOpenFailed;
+
+  Fd dirfd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirfd.get() < 0) return Result::kOpenFailed;
+
+  struct stat old;
+  const bool replacing = fstatat(dirfd.get(), base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!replacing && errno != ENOENT) return Result::kOpenFailed;
+  if (replacing) {
+    if (S_ISDIR(old.st_mode)) return Result::kOpenFailed;
+    // Writing in place needed write access to the file; renaming needs only the
+    // directory. Keep the file's own protection in force.
+    if (S_ISREG(old.st_mode) && faccessat(dirfd.get(), base.c_str(), W_OK, AT_EACCESS) != 0)
+      return Result::kOpenFailed;
+  }
+
+  std::string temp;
+  int raw = -1;
+  for (unsigned attempt = 0; raw < 0 && attempt < 100; ++attempt) {
+    temp = TemporaryName(base, attempt);
+    raw = openat(dirfd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                 0644);
+    if (raw < 0 && errno != EEXIST) break;
+  }
+  if (raw < 0) return Result::kOpenFailed;
+  Fd fd(raw);
+
+  Result result = Result::kOk;
+  if (replacing && !Inherit(fd.get(), old))
+    result = Result::kOpenFailed;
+  else if (!WriteAll(fd.get(), text) || fsync(fd.get()) != 0 || !fd.Close() ||
+           renameat(dirfd.get(), temp.c_str(), dirfd.get(), base.c_str()) != 0)
+    result = Result::kWriteFailed;
+  if (result != Result::kOk) unlinkat(dirfd.get(), temp.c_str(), 0);
+  return result;
+}
+
+}  // namespace AtomicFile

@@ -1,0 +1,166 @@
+#include "config/xml.h"
+
+#include <stdexcept>
+#include <utility>
+
+#include "config/atomic_file.h"
+
+namespace {
+
+// Deeper bodies are kept as text: real documents nest three levels, and a
+// crafted file must not exhaust the stack.
+constexpr int kMaxDepth = 64;
+
+}  // namespace
+
+XMLTag::XMLTag() = default;
+
+XMLTag::XMLTag(const std::string &name) : XMLTag(name, "\n") {}
+
+XMLTag::XMLTag(const std::string &name, const std::string &body) {
+  Load("<" + name + ">" + body + "</" + name + ">");
+}
+
+XMLTag::XMLTag(const XMLTag &other) : name_(other.name_), body_(other.body_) {
+  children_.reserve(other.children_.size());
+  for (const auto &child : other.children_) children_.push_back(std::make_unique<XMLTag>(*child));
+}
+
+XMLTag &XMLTag::operator=(const XMLTag &other) {
+  if (this != &other) {
+    XMLTag copy(other);
+    std::swap(name_, copy.name_);
+    std::swap(body_, copy.body_);
+    std::swap(children_, copy.children_);
+    found_.clear();
+  }
+  return *this;
+}
+
+XMLTag::~XMLTag() { Clear(); }
+
+std::size_t XMLTag::Load(const std::string &text) {
+  const std::string source(text);  // `text` may be this tag's own body
+  return Parse(source, 0);
+}
+
+std::size_t XMLTag::Parse(std::string_view text, int depth) {
+  name_.clear();
+  body_.clear();
+  Clear();
+  const std::size_t open = text.find('<');
+  if (open == std::string_view::npos) return text.size();  // plain text, all consumed
+  const std::size_t gt = text.find('>', open);
+  if (gt == std::string_view::npos) return 0;
+  name_ = text.substr(open + 1, gt - open - 1);
+  const std::size_t close = text.find("</" + name_ + ">", gt);
+  if (close == std::string_view::npos) return 0;
+  body_ = text.substr(gt + 1, close - gt - 1);
+  ParseChildren(depth);
+  // One character into the closing marker: the next sibling's search for "<"
+  // skips the rest of it.
+  return close + 1;
+}
+
+void XMLTag::ParseChildren(int depth) {
+  if (depth >= kMaxDepth) return;
+  const std::string_view body(body_);
+  std::size_t offset = 0;
+  while (offset < body.size()) {
+    auto child = std::make_unique<XMLTag>();
+    const std::size_t used = child->Parse(body.substr(offset), depth + 1);
+    // An element without ">" or without its closing marker ends the children;
+    // the body keeps the text as read.
+    if (used == 0) break;
+    offset += used;
+    if (!child->body_.empty()) children_.push_back(std::move(child));
+  }
+}
+
+void XMLTag::Store(std::string &out, int depth) {
+  std::string line;
+  AppendTo(line, depth);
+  out.insert(0, line);
+}
+
+void XMLTag::AppendTo(std::string &out, int depth) {
+  out.append(static_cast<std::size_t>(depth), '\t');
+  out += "<" + name_ + ">";
+  if (!children_.empty()) {
+    out += "\n";
+    const std::size_t start = out.size();
+    for (const auto &child : children_) child->AppendTo(out, depth + 1);
+    body_.assign(out, start);
+    out.append(static_cast<std::size_t>(depth), '\t');
+  } else {
+    out += body_;
+  }
+  out += "</" + name_ + ">\n";
+}
+
+XMLTag::TagList &XMLTag::FindTag(const std::string &name) {
+  found_.clear();
+  for (const auto &child : children_)
+    if (child->name_ == name) found_.push_back(child.get());
+  return found_;
+}
+
+XMLTag *XMLTag::First(const std::string &name) {
+  for (const auto &child : children_)
+    if (child->name_ == name) return child.get();
+  return nullptr;
+}
+
+XMLTag &XMLTag::Add(const XMLTag &tag) {
+  found_.clear();
+  children_.push_back(std::make_unique<XMLTag>(tag));
+  return *children_.back();
+}
+
+void XMLTag::Del(XMLTag *child) {
+  for (auto it = children_.begin(); it != children_.end(); ++it) {
+    if (it->get() != child) continue;
+    children_.erase(it);
+    if (children_.empty()) body_ = "\n";
+    return;
+  }
+}
+
+void XMLTag::Clear() {
+  found_.clear();
+  children_.clear();
+}
+
+XML::XML(const char *path) : path_(path) {}
+
+void XML::Load() {
+  if (!locked_) return;  // already in memory
+  text_.clear();
+  if (!AtomicFile::Read(path_, text_)) {
+    text_.clear();
+    root_ = XMLTag();
+    throw std::runtime_error("file not found");
+  }
+  root_.Load(text_);
+  locked_ = false;
+}
+
+void XML::Store() {
+  if (locked_) throw std::runtime_error("locked");
+  text_.clear();
+  root_.Store(text_, 0);
+  switch (AtomicFile::Replace(path_, text_)) {
+    case AtomicFile::Result::kOk:
+      break;
+    case AtomicFile::Result::kOpenFailed:
+      throw std::runtime_error("open failed");
+    case AtomicFile::Result::kWriteFailed:
+      throw std::runtime_error("write failed");
+  }
+  locked_ = true;
+}
+
+XMLTag::TagList XML::FindOrAdd(const std::string &name) {
+  if (!First(name)) Add(XMLTag(name));
+  return FindTag(name);
+}
