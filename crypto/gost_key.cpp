@@ -1,0 +1,94 @@
+#include "crypto/gost_key.h"
+
+#include <openssl/crypto.h>
+
+#include <bit>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/gost_base.h"
+#include "crypto/random.h"
+
+namespace CryptoGostImpl {
+
+// Key bytes are little-endian words; x86 lets them be copied as they are.
+static_assert(std::endian::native == std::endian::little);
+
+std::atomic<int> prng_ready{0};
+
+namespace {
+thread_local int remask_pauses = 0;
+}
+
+RemaskPause::RemaskPause() { ++remask_pauses; }
+RemaskPause::~RemaskPause() { --remask_pauses; }
+bool RemaskPause::active() { return remask_pauses != 0; }
+
+void contract_violation(const char *what) {
+  std::fprintf(stderr, "core/Gost: assertion \"%s\" failed\n", what);
+  std::abort();
+}
+
+GostKey::GostKey(const std::uint32_t *key) : GostKey(key, StepKey{}) { remask(); }
+
+GostKey::GostKey(const std::uint32_t *masked, const std::uint32_t *mask) {
+  std::memcpy(masked_, masked, sizeof masked_);
+  std::memcpy(mask_, mask, sizeof mask_);
+  remask();
+}
+
+GostKey::GostKey(const std::uint32_t *key, StepKey) {
+  std::memcpy(masked_, key, sizeof masked_);
+  std::memset(mask_, 0, sizeof mask_);
+}
+
+GostKey::~GostKey() {
+  OPENSSL_cleanse(masked_, sizeof masked_);
+  OPENSSL_cleanse(mask_, sizeof mask_);
+}
+
+void GostKey::dump_masked(void *masked_out, void *mask_out) const {
+  std::memcpy(masked_out, masked_, sizeof masked_);
+  std::memcpy(mask_out, mask_, sizeof mask_);
+}
+
+void GostKey::dump_unmasked(void *key_out) const {
+  std::uint32_t plain[8];
+  for (int i = 0; i < 8; ++i) plain[i] = masked_[i] - mask_[i];
+  std::memcpy(key_out, plain, sizeof plain);
+  OPENSSL_cleanse(plain, sizeof plain);
+}
+
+void GostKey::set_sbox(const std::uint8_t *sbox) {
+  if (sbox_) contract_violation("sbox == __null");
+  auto expanded = std::make_shared<ExpandedSBox>();
+  GostBase::expand(sbox, *expanded);
+  sbox_ = std::move(expanded);
+}
+
+void GostKey::share_sbox(std::shared_ptr<const ExpandedSBox> sbox) {
+  if (sbox_) contract_violation("sbox == __null");
+  sbox_ = std::move(sbox);
+}
+
+void GostKey::remask() {
+  if (prng_ready.load(std::memory_order_relaxed) == 0 || RemaskPause::active()) return;
+  std::uint32_t r[8];
+  Crypto::fill_random(r, sizeof r);
+  for (int i = 0; i < 8; ++i) {
+    masked_[i] += r[i];
+    mask_[i] += r[i];
+  }
+  OPENSSL_cleanse(r, sizeof r);
+}
+
+std::shared_ptr<GostKey> make_plain_key(const void *key32) {
+  std::uint32_t words[8];
+  std::memcpy(words, key32, sizeof words);
+  auto key = std::make_shared<GostKey>(words);
+  OPENSSL_cleanse(words, sizeof words);
+  return key;
+}
+
+}  // namespace CryptoGostImpl
