@@ -44,7 +44,8 @@ int Guarded(Handler handler) {
 
 UI::UI() : UI(Files{}) {}
 
-UI::UI(Files files) : files(std::move(files)) {
+UI::UI(Files files)
+    : context(files.user.empty() ? Context() : Context(files.user)), files(std::move(files)) {
   semaphore = sem_open(this->files.semaphore.c_str(), 0);
   if (semaphore == SEM_FAILED) {
     semaphore = nullptr;

@@ -61,6 +61,7 @@ class UI {
  protected:
   // The files and sockets the layer works on; tests point them elsewhere.
   struct Files {
+    std::string user;  // empty: the calling user, whose ".yrk" tree is prepared
     std::string semaphore = Paths::kSemaphore;
     std::string user_config;  // empty: the current user's ".yrk/cfg"
     std::string system_config = Paths::kSystemConfig;

@@ -1,0 +1,369 @@
+#include "ui/ui.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "channel/message.h"
+#include "config/config.h"
+
+using namespace UserInterface;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Answers every request with kind 7 and 0, keeping each request's kind and payload.
+class FakeDaemon {
+ public:
+  FakeDaemon(const fs::path &own, const fs::path &client) : client(client) {
+    fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un addr = Address(own);
+    unlink(own.c_str());
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) throw std::runtime_error("bind");
+    timeval tv{0, 100000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    thread = std::thread([this] { Serve(); });
+  }
+  ~FakeDaemon() {
+    stop = true;
+    thread.join();
+    close(fd);
+  }
+
+  std::vector<std::pair<int, std::vector<uint8_t>>> Requests() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return requests;
+  }
+
+ private:
+  static sockaddr_un Address(const fs::path &path) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+    return addr;
+  }
+
+  void Serve() {
+    while (!stop) {
+      _MessageHeader header;
+      if (recv(fd, &header, sizeof header, 0) != sizeof header) continue;
+      std::vector<uint8_t> payload(static_cast<size_t>(header.length));
+      if (recv(fd, payload.data(), payload.size(), 0) != header.length) continue;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        requests.emplace_back(header.kind, payload);
+      }
+      Message answer(7);
+      const int32_t zero = 0;
+      answer.Add(&zero, sizeof zero);
+      sockaddr_un to = Address(client);
+      sendto(fd, answer.Header(), Message::kHeaderSize, 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+      sendto(fd, answer.Payload(), answer.Length(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    }
+  }
+
+  fs::path client;
+  int fd = -1;
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::vector<std::pair<int, std::vector<uint8_t>>> requests;
+  std::thread thread;
+};
+
+class TestUI : public UI {
+ public:
+  using UI::Files;
+  explicit TestUI(Files files) : UI(std::move(files)) {}
+  using UI::States;
+  using UI::Values;
+};
+
+constexpr const char kTemplate[] = "<YRK>\n</YRK>\n";
+
+class CommandLayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() / ("ui_test_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    semaphore_name = "/yrk_ui_test_" + std::to_string(getpid());
+    sem_unlink(semaphore_name.c_str());
+    sem = sem_open(semaphore_name.c_str(), O_CREAT | O_EXCL, 0600, 1);
+    ASSERT_NE(sem, SEM_FAILED);
+    std::ofstream(dir / "defconfig") << kTemplate;
+    std::ofstream(dir / "user.cfg") << kTemplate;
+    files.user = "tester";
+    files.semaphore = semaphore_name;
+    files.user_config = dir / "user.cfg";
+    files.system_config = dir / "system.cfg";
+    files.system_template = dir / "defconfig";
+    files.client_socket = dir / "client.soc";
+    files.daemon_socket = dir / "daemon.soc";
+    ui = std::make_unique<TestUI>(files);
+  }
+  void TearDown() override {
+    ui.reset();
+    sem_close(sem);
+    sem_unlink(semaphore_name.c_str());
+    fs::remove_all(dir);
+  }
+
+  int SemaphoreValue() {
+    int value = -1;
+    sem_getvalue(sem, &value);
+    return value;
+  }
+
+  int Send(int number, std::list<_StringParameter> strings, std::list<_DigitalParameter> digitals = {}) {
+    UI::ParameterBag bag;
+    bag.strings = std::move(strings);
+    bag.digitals = std::move(digitals);
+    return ui->SendCommand(number, bag);
+  }
+
+  Config UserConfig() { return Config(files.user_config, files.system_config, files.system_template); }
+
+  void AddAccount(const std::string &name) {
+    _Account account;
+    account.name = name;
+    account.user = "alice";
+    account.cert = "0001";
+    account.conn.server_address = "10.0.0.1";
+    account.conn.mtu = 1300;
+    account.mask = Config::MASK_USER | Config::MASK_CERT | Config::MASK_SERVER_ADDRESS | Config::MASK_MTU;
+    ASSERT_EQ(UserConfig().AddAccount(account), 0);
+  }
+
+  fs::path dir;
+  std::string semaphore_name;
+  sem_t *sem = nullptr;
+  TestUI::Files files;
+  std::unique_ptr<TestUI> ui;
+};
+
+Message Notification(int kind, const void *data, unsigned len) {
+  Message msg(kind);
+  msg.Add(data, len);
+  return msg;
+}
+
+}  // namespace
+
+TEST_F(CommandLayer, MissingSemaphoreThrows) {
+  TestUI::Files other = files;
+  other.semaphore = "/yrk_ui_test_missing";
+  sem_unlink(other.semaphore.c_str());
+  try {
+    TestUI missing(other);
+    FAIL() << "constructed without a semaphore";
+  } catch (const std::runtime_error &e) {
+    EXPECT_STREQ(e.what(), "sem_open");
+  }
+}
+
+TEST_F(CommandLayer, NumbersWithoutHandlerGiveInvalidAndReleaseTheSemaphore) {
+  for (int number : {-1, 0, 1, 2, 3, 4, 5, 6, 9, 10, 11, 14, 17, 100}) {
+    EXPECT_EQ(Send(number, {{PARAM_NAME, "x"}}), -22) << number;
+    EXPECT_EQ(SemaphoreValue(), 1) << number;
+  }
+}
+
+TEST_F(CommandLayer, BusySemaphoreGivesUpAfterTenAttempts) {
+  ASSERT_EQ(sem_wait(sem), 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Send(16, {{PARAM_NAME, "gate"}}), -16);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(9500));
+  EXPECT_EQ(SemaphoreValue(), 0) << "a command that never ran must not post";
+  sem_post(sem);
+}
+
+TEST_F(CommandLayer, DestroyedWhileNotBusyLeavesTheCountAlone) {
+  ui.reset();
+  EXPECT_EQ(SemaphoreValue(), 1);
+}
+
+TEST_F(CommandLayer, HandlerExceptionBecomesMinusFour) {
+  fs::remove(files.user_config);  // every load now throws "file not found"
+  EXPECT_EQ(Send(7, {{PARAM_NAME, "work"}}), -4);
+  EXPECT_EQ(Send(12, {}), -4);
+  EXPECT_EQ(SemaphoreValue(), 1);
+}
+
+TEST_F(CommandLayer, NotificationsPrintedOrCollected) {
+  testing::internal::CaptureStdout();
+  for (int kind : {-1, 0, 6}) {
+    Message text = Notification(kind, "hello", 6);
+    ui->CallbackNotify(text);
+  }
+  Message other = Notification(3, "quiet", 6);
+  ui->CallbackNotify(other);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "hello \nhello \nhello \n");
+
+  const int32_t value = -1034;
+  Message result = Notification(7, &value, sizeof value);
+  ui->CallbackNotify(result);
+  ASSERT_EQ(ui->Values().size(), 1u);
+  EXPECT_EQ(ui->Values().front().type, PARAM_RESULT);
+  EXPECT_EQ(ui->Values().front().value, -1034);
+
+  _session_state state;
+  std::memset(&state, 0x5a, sizeof state);
+  Message full = Notification(8, &state, sizeof state);
+  Message short_state = Notification(8, &state, sizeof state - 1);
+  ui->CallbackNotify(full);
+  ui->CallbackNotify(short_state);
+  ASSERT_EQ(ui->States().size(), 1u);
+  EXPECT_EQ(std::memcmp(&ui->States().front(), &state, sizeof state), 0);
+
+  // Every command starts with an empty value list; session states stay.
+  Send(3, {});
+  EXPECT_TRUE(ui->Values().empty());
+  EXPECT_EQ(ui->States().size(), 1u);
+}
+
+TEST_F(CommandLayer, ServersAddedOnceDeletedWhenPresent) {
+  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}}), -22);
+  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, ""}}), -22);
+  EXPECT_EQ(Send(15, {{PARAM_SUBJECT_CN, "gate.example"}}), -22);
+  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_CERT_PATH, "/ignored"}, {PARAM_SUBJECT_CN, "gate.example"}}), 0);
+  const std::string once = ReadFile(files.system_config);
+  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, "Other"}}), -17);
+  EXPECT_EQ(ReadFile(files.system_config), once);
+
+  std::vector<DistinguishedName> servers;
+  UserConfig().ListServers(servers);
+  ASSERT_EQ(servers.size(), 1u);
+  EXPECT_EQ(servers[0].NAME, "gate");
+  EXPECT_EQ(servers[0].CN, "gate.example");
+
+  EXPECT_EQ(Send(16, {}), -22);
+  EXPECT_EQ(Send(16, {{PARAM_NAME, "absent"}}), -1039);
+  EXPECT_EQ(Send(16, {{PARAM_NAME, "other"}, {PARAM_NAME, "gate"}}), 0);
+  servers.clear();
+  UserConfig().ListServers(servers);
+  EXPECT_TRUE(servers.empty());
+}
+
+TEST_F(CommandLayer, DeleteAccount) {
+  AddAccount("work");
+  EXPECT_EQ(Send(7, {}), -22);
+  EXPECT_EQ(Send(7, {{PARAM_NAME, "home"}}), -1006);
+  EXPECT_EQ(Send(7, {{PARAM_NAME, "work"}}), 0);
+  _Account gone;
+  gone.name = "work";
+  EXPECT_EQ(UserConfig().GetAccount(gone), -1006);
+}
+
+TEST_F(CommandLayer, ModifyAccountKeepsWhatItDoesNotSet) {
+  FakeDaemon daemon(files.daemon_socket, files.client_socket);
+  AddAccount("work");
+  EXPECT_EQ(Send(8, {{PARAM_SERVER, "10.0.0.9"}}), -22);
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}), -1006);
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "10.0.0.300"}}), -22);
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "192.168.0.2"}},
+                 {{PARAM_MTU, 1000}, {PARAM_SERVER_PORT, 5000}, {PARAM_MTU, 1200}}),
+            0);
+  _Account stored;
+  stored.name = "work";
+  ASSERT_EQ(UserConfig().GetAccount(stored), 0);
+  EXPECT_EQ(stored.conn.mtu, 1200);
+  EXPECT_EQ(stored.conn.server_port, 5000);
+  EXPECT_EQ(stored.conn.local_ip, 0xC0A80002u);
+  EXPECT_EQ(stored.cert, "0001");
+  EXPECT_EQ(stored.user, "alice") << "the stored user is kept, not the current one";
+  EXPECT_EQ(stored.conn.server_address, "10.0.0.1");
+
+  // The stored account's block went to the daemon (the unknown name sent nothing).
+  const auto requests = daemon.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].first, 6);
+  ASSERT_EQ(requests[0].second.size(), sizeof(session_params));
+  EXPECT_EQ(std::memcmp(requests[0].second.data(), static_cast<session_params *>(&stored.conn),
+                        sizeof(session_params)),
+            0);
+}
+
+TEST_F(CommandLayer, ModifyWithCertificateChangesNothing) {
+  AddAccount("work");
+  const std::string before = ReadFile(files.user_config);
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_CERT_PATH, "/tmp/user.pem"}}, {{PARAM_MTU, 1000}}), -1005);
+  EXPECT_EQ(ReadFile(files.user_config), before);
+}
+
+TEST_F(CommandLayer, SetParamsFromBagOrDefaults) {
+  FakeDaemon daemon(files.daemon_socket, files.client_socket);
+  AddAccount("work");
+  AddAccount("home");
+  EXPECT_EQ(Send(12, {{PARAM_NAME, "work"}, {PARAM_KEY, "/media/key"}},
+                 {{PARAM_MTU, 1400}, {PARAM_LOG_TRAFFIC, 1}, {PARAM_LOCAL_PORT, 7000}}),
+            0);
+  YrkParamsStruct params;
+  UserConfig().GetParams(params);
+  EXPECT_EQ(params.def_account, "work");
+  EXPECT_EQ(params.key, "/media/key");
+  EXPECT_EQ(params.mtu, 1400);
+  EXPECT_EQ(params.log_traffic, 1);
+  EXPECT_EQ(params.local_port, 7000);
+  EXPECT_EQ(params.server_port, 4433);
+
+  // Global block first, then each account's, in list order.
+  auto requests = daemon.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  session_params sent;
+  std::memcpy(&sent, requests[0].second.data(), sizeof sent);
+  EXPECT_EQ(sent.mtu, 1400);
+  std::memcpy(&sent, requests[1].second.data(), sizeof sent);
+  EXPECT_EQ(sent.mtu, 1300);
+  EXPECT_EQ(sent.local_port, 7000) << "accounts inherit the new global parameters";
+
+  EXPECT_EQ(Send(13, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}), 0);
+  YrkParamsStruct reset;
+  UserConfig().GetParams(reset);
+  const YrkParamsStruct defaults;
+  EXPECT_EQ(std::memcmp(static_cast<session_params *>(&reset), static_cast<const session_params *>(&defaults),
+                        sizeof(session_params)),
+            0);
+  EXPECT_EQ(reset.def_account, "");
+  EXPECT_EQ(reset.key, "RUTOKEN");
+  EXPECT_EQ(daemon.Requests().size(), 6u);
+}
+
+TEST_F(CommandLayer, AppendLogPayload) {
+  FakeDaemon daemon(files.daemon_socket, files.client_socket);
+  ui->SetCurrentUser(std::string(70, 'u'));
+  EXPECT_EQ(ui->AppendLog(1, "text"), 0);
+  const auto requests = daemon.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].first, 7);
+  const auto &payload = requests[0].second;
+  ASSERT_EQ(payload.size(), 4u + 65u + 5u);
+  EXPECT_EQ(payload[0], 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(payload.data() + 4)), std::string(64, 'u'));
+  EXPECT_EQ(std::string(reinterpret_cast<const char *>(payload.data() + 69)), "text");
+}
+
+TEST_F(CommandLayer, DaemonAbsentDoesNotChangeTheResult) {
+  AddAccount("work");
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
+  EXPECT_EQ(Send(13, {}), 0);
+}
