@@ -1,0 +1,356 @@
+#include "config/xml.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <stdexcept>
+
+#include "config/test_dir.h"
+
+namespace {
+
+std::string Stored(XMLTag &tag, int depth = 0) {
+  std::string out;
+  tag.Store(out, depth);
+  return out;
+}
+
+std::string ErrorOf(const std::function<void()> &action) {
+  try {
+    action();
+  } catch (const std::runtime_error &e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(XMLTagGrammar, EmptyElementsAreDroppedOnLoad) {
+  XMLTag root;
+  root.Load("<A>\n\t<B>x</B>\n\t<D></D>\n</A>\n");
+  EXPECT_EQ(root.Name(), "A");
+  ASSERT_EQ(root.FindTag("B").size(), 1u);
+  EXPECT_EQ(root.FindTag("B")[0]->Body(), "x");
+  EXPECT_TRUE(root.FindTag("D").empty());
+}
+
+TEST(XMLTagGrammar, ValuesAreRawTextAndOutsideTextIsSkipped) {
+  XMLTag root;
+  root.Load("junk<R>lead<K>  10.0.0.1 \n</K>mid<my key>v</my key>tail</R><S>ignored</S>");
+  EXPECT_EQ(root.Name(), "R");
+  EXPECT_EQ(root.First("K")->Body(), "  10.0.0.1 \n");
+  EXPECT_EQ(root.First("my key")->Body(), "v");
+  EXPECT_EQ(root.First("S"), nullptr);  // only the first element of a file counts
+}
+
+TEST(XMLTagGrammar, FirstClosingMarkerOfTheNameEndsTheElement) {
+  XMLTag root;
+  root.Load("<A><A>x</A></A>");
+  EXPECT_EQ(root.Body(), "<A>x");
+  EXPECT_TRUE(root.FindTag("A").empty());
+}
+
+TEST(XMLTagGrammar, LoadReportsWhatItConsumed) {
+  XMLTag tag;
+  EXPECT_EQ(tag.Load("<a>x</a>rest"), 5u);  // one character into "</a>"
+  EXPECT_EQ(tag.Load("no element"), 10u);
+  EXPECT_EQ(tag.Load("<a"), 0u);
+  EXPECT_EQ(tag.Name(), "");
+  EXPECT_EQ(tag.Load("<a>x"), 0u);
+  EXPECT_EQ(tag.Name(), "a");
+  EXPECT_EQ(tag.Body(), "");
+  EXPECT_EQ(tag.Load("<></>"), 3u);
+  EXPECT_EQ(tag.Name(), "");
+}
+
+TEST(XMLTagGrammar, IncompleteChildEndsTheChildrenWithoutLooping) {
+  XMLTag root;
+  root.Load("<R><B>1</B><C>2<D>3</D></R>");
+  ASSERT_EQ(root.FindTag("B").size(), 1u);
+  EXPECT_TRUE(root.FindTag("C").empty());
+  EXPECT_TRUE(root.FindTag("D").empty());
+  EXPECT_EQ(root.Body(), "<B>1</B><C>2<D>3</D>");
+
+  root.Load("<R>x<y</R>");
+  EXPECT_TRUE(root.FindTag("y").empty());
+  EXPECT_EQ(root.Body(), "x<y");
+  EXPECT_EQ(Stored(root), "<R>x<y</R>\n");
+}
+
+TEST(XMLTagGrammar, DeepNestingStaysTextBelowTheLimit) {
+  std::string text;
+  const int levels = 20000;
+  for (int i = 0; i < levels; ++i) text += "<t" + std::to_string(i) + ">";
+  text += "x";
+  for (int i = levels - 1; i >= 0; --i) text += "</t" + std::to_string(i) + ">";
+  XMLTag root;
+  root.Load(text);
+  int depth = 0;
+  for (XMLTag *tag = &root; tag; tag = tag->First("t" + std::to_string(depth))) ++depth;
+  EXPECT_GT(depth, 10);
+  EXPECT_LT(depth, 100);
+}
+
+TEST(XMLTagWriter, LayoutIsTabsPerLevelWithLeavesOnOneLine) {
+  XMLTag root("CFG");
+  XMLTag list("LIST");
+  list.Add(XMLTag("K", "v"));
+  list.Add(XMLTag("SPACED", "    1.2.3.4"));
+  root.Add(list);
+  root.Add(XMLTag("EMPTY"));
+  root.Add(XMLTag("NOBODY", ""));
+  EXPECT_EQ(Stored(root),
+            "<CFG>\n"
+            "\t<LIST>\n"
+            "\t\t<K>v</K>\n"
+            "\t\t<SPACED>    1.2.3.4</SPACED>\n"
+            "\t</LIST>\n"
+            "\t<EMPTY>\n"
+            "</EMPTY>\n"
+            "\t<NOBODY></NOBODY>\n"
+            "</CFG>\n");
+  // The body of a parent is rebuilt from its children.
+  EXPECT_EQ(root.First("LIST")->Body(), "\t\t<K>v</K>\n\t\t<SPACED>    1.2.3.4</SPACED>\n");
+
+  XMLTag reloaded;
+  reloaded.Load(Stored(root));
+  EXPECT_EQ(reloaded.First("LIST")->First("SPACED")->Body(), "    1.2.3.4");
+  EXPECT_EQ(reloaded.First("EMPTY")->Body(), "\n");
+  EXPECT_EQ(reloaded.First("NOBODY"), nullptr);
+}
+
+TEST(XMLTagWriter, NameOnlyTagAtDepthOne) {
+  XMLTag tag("T");
+  EXPECT_EQ(Stored(tag, 1), "\t<T>\n</T>\n");
+  XMLTag reloaded;
+  reloaded.Load(Stored(tag, 1));
+  EXPECT_EQ(reloaded.Body(), "\n");
+}
+
+TEST(XMLTagWriter, StoreInsertsAtTheFront) {
+  XMLTag tag("T", "v");
+  std::string out = "after";
+  tag.Store(out, 0);
+  EXPECT_EQ(out, "<T>v</T>\nafter");
+}
+
+TEST(XMLTagWriter, TemplateIsInTheWritersLayout) {
+  const std::string text = Template();
+  XMLTag root;
+  root.Load(text);
+  EXPECT_EQ(root.Name(), "YRK");
+  EXPECT_EQ(Stored(root), text);
+}
+
+TEST(XMLTagTree, DelOfTheLastChildKeepsTheParentAlive) {
+  XMLTag root;
+  root.Load("<R><L><X>1</X></L></R>");
+  XMLTag *list = root.First("L");
+  list->Del(list->First("X"));
+  EXPECT_EQ(list->Body(), "\n");
+  XMLTag reloaded;
+  reloaded.Load(Stored(root));
+  ASSERT_NE(reloaded.First("L"), nullptr);
+  EXPECT_EQ(reloaded.First("L")->First("X"), nullptr);
+}
+
+TEST(XMLTagTree, DelOfAForeignPointerChangesNothing) {
+  XMLTag root;
+  root.Load("<R><L><X>1</X></L><Y>2</Y></R>");
+  const std::string before = Stored(root);
+  root.Del(root.First("L")->First("X"));  // a grandchild, not a child
+  XMLTag stranger("X", "1");
+  root.Del(&stranger);
+  EXPECT_EQ(Stored(root), before);
+}
+
+TEST(XMLTagTree, FindTagIsExactAndInOrder) {
+  XMLTag root;
+  root.Load("<R><K>1</K><k>2</k><K>3</K></R>");
+  const XMLTag::TagList found = root.FindTag("K");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0]->Body(), "1");
+  EXPECT_EQ(found[1]->Body(), "3");
+  EXPECT_TRUE(root.FindTag("KK").empty());
+  EXPECT_TRUE(root.FindTag("K").size() == 2 && root.Add(XMLTag("Z", "z")).Name() == "Z");
+  EXPECT_TRUE(root.FindTag("Z").size() == 1);
+}
+
+TEST(XMLTagTree, CopiesAreDeep) {
+  XMLTag original;
+  original.Load("<R><L><X>1</X></L></R>");
+  XMLTag copy(original);
+  copy.First("L")->First("X")->Body() = "changed";
+  XMLTag assigned;
+  assigned = original;
+  original.First("L")->Add(XMLTag("Y", "2"));
+  EXPECT_EQ(original.First("L")->First("X")->Body(), "1");
+  EXPECT_EQ(assigned.First("L")->First("Y"), nullptr);
+
+  XMLTag parent("P");
+  XMLTag child("C", "c");
+  parent.Add(child);
+  child.Body() = "other";
+  EXPECT_EQ(parent.First("C")->Body(), "c");
+}
+
+TEST(XMLTagTree, BodyWithTagsGetsChildren) {
+  XMLTag tag("P", "<A>1</A><B>2</B>");
+  EXPECT_EQ(tag.FindTag("A").size(), 1u);
+  EXPECT_EQ(tag.FindTag("B").size(), 1u);
+  tag.Clear();
+  EXPECT_EQ(tag.First("A"), nullptr);
+  EXPECT_EQ(tag.Body(), "<A>1</A><B>2</B>");  // Clear leaves the body
+}
+
+class XMLFile : public ::testing::Test {
+ protected:
+  TestDir dir;
+  std::string path = dir / "cfg";
+};
+
+TEST_F(XMLFile, EmptyFileGivesANamelessRootThatRoundTrips) {
+  WriteFile(path, "");
+  XML doc(path.c_str());
+  doc.Load();
+  doc.Add(XMLTag("T", "v"));
+  doc.Store();
+  EXPECT_EQ(ReadFile(path), "<>\n\t<T>v</T>\n</>\n");
+  XML again(path.c_str());
+  again.Load();
+  ASSERT_EQ(again.FindTag("T").size(), 1u);
+  EXPECT_EQ(again.FindTag("T")[0]->Body(), "v");
+}
+
+TEST_F(XMLFile, LockingRules) {
+  WriteFile(path, "<R><A>1</A></R>");
+  XML doc(path.c_str());
+  EXPECT_EQ(ErrorOf([&] { doc.Store(); }), "locked");  // never loaded
+  doc.Load();
+  WriteFile(path, "<R><A>2</A></R>");
+  doc.Load();  // already in memory: the file is not read again
+  EXPECT_EQ(doc.First("A")->Body(), "1");
+  doc.Store();
+  EXPECT_EQ(ErrorOf([&] { doc.Store(); }), "locked");  // a second store needs a load
+  EXPECT_EQ(ReadFile(path), "<R>\n\t<A>1</A>\n</R>\n");
+}
+
+TEST_F(XMLFile, MissingOrUnreadableFileIsNotFound) {
+  XML missing((dir / "none").c_str());
+  EXPECT_EQ(ErrorOf([&] { missing.Load(); }), "file not found");
+  EXPECT_EQ(ErrorOf([&] { missing.Store(); }), "locked");
+
+  XML directory(dir.path().c_str());
+  EXPECT_EQ(ErrorOf([&] { directory.Load(); }), "file not found");
+}
+
+TEST_F(XMLFile, LargeFileIsReadWhole) {
+  std::string text = "<R>";
+  for (int i = 0; i < 20000; ++i) text += "<K" + std::to_string(i) + ">v</K" + std::to_string(i) + ">";
+  text += "</R>";
+  WriteFile(path, text);
+  XML doc(path.c_str());
+  doc.Load();
+  EXPECT_EQ(doc.First("K19999")->Body(), "v");
+}
+
+TEST_F(XMLFile, SymbolicLinkIsNeitherReadNorWrittenThrough) {
+  const std::string target = dir / "target";
+  WriteFile(target, "<R><A>secret</A></R>");
+  std::filesystem::create_symlink(target, path);
+  XML doc(path.c_str());
+  EXPECT_EQ(ErrorOf([&] { doc.Load(); }), "file not found");
+
+  WriteFile(dir / "other", "<R><B>1</B></R>");
+  XML other((dir / "other").c_str());
+  other.Load();
+  std::filesystem::rename(dir / "other", path);  // replaces the link
+  std::filesystem::create_symlink(target, dir / "other");
+  other.Store();
+  EXPECT_EQ(ReadFile(target), "<R><A>secret</A></R>");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "other"));
+}
+
+TEST_F(XMLFile, StoreReplacesTheFileAndKeepsOwnerGroupAndMode) {
+  WriteFile(path, "<R><A>1</A></R>");
+  chmod(path.c_str(), 0640);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(path.c_str(), 1234, 5678), 0);
+  }
+  const ino_t before = Inode(path);
+
+  XML doc(path.c_str());
+  doc.Load();
+  doc.Store();
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_NE(st.st_ino, before);  // a new file took the old one's place
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 5678u);
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_F(XMLFile, NewFileGetsReadableMode) {
+  WriteFile(dir / "src", "<R><A>1</A></R>");
+  XML doc((dir / "src").c_str());
+  doc.Load();
+  std::filesystem::remove(dir / "src");
+  const mode_t mask = umask(022);
+  doc.Store();
+  umask(mask);
+  struct stat st {};
+  ASSERT_EQ(stat((dir / "src").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+TEST_F(XMLFile, OpenFailedLeavesTheOldFileAndAllowsARetry) {
+  XML nowhere((dir / "no/such/dir/cfg").c_str());
+  WriteFile(path, "<R><A>1</A></R>");
+  XML doc(path.c_str());
+  doc.Load();
+  doc.First("A")->Body() = "2";
+
+  // An unwritable directory: the old file stays as it was.
+  chmod(path.c_str(), 0666);
+  chmod(dir.path().c_str(), 0555);
+  EXPECT_TRUE(RunUnprivileged([&] { return ErrorOf([&] { doc.Store(); }) == "open failed"; }));
+  chmod(dir.path().c_str(), 0777);
+  EXPECT_EQ(ReadFile(path), "<R><A>1</A></R>");
+
+  // A file the caller may not write is not replaced behind its back, even in
+  // a directory it may write.
+  chmod(dir.path().c_str(), 0777);
+  chmod(path.c_str(), 0444);
+  EXPECT_TRUE(RunUnprivileged([&] { return ErrorOf([&] { doc.Store(); }) == "open failed"; }));
+  EXPECT_EQ(ReadFile(path), "<R><A>1</A></R>");
+  chmod(dir.path().c_str(), 0700);
+
+  doc.Store();  // still unlocked after the failures
+  EXPECT_EQ(ReadFile(path), "<R>\n\t<A>2</A>\n</R>\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+TEST_F(XMLFile, WriteFailedLeavesTheOldFileAndNoLeftovers) {
+  const std::string old = "<R><A>1</A></R>";
+  WriteFile(path, old);
+  XML doc(path.c_str());
+  doc.Load();
+  doc.First("A")->Body() = std::string(4096, 'x');
+
+  // A file size limit makes the write fail as a full disk would.
+  EXPECT_TRUE(RunInChild([&] {
+    signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {100, 100};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    return ErrorOf([&] { doc.Store(); }) == "write failed";
+  }));
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+}
+
+}  // namespace
