@@ -1,0 +1,96 @@
+#include "kmod/testing/recorder.h"
+
+#include <cstring>
+
+#include "kmod/crypter.h"
+#include "kmod/stbuff.h"
+#include "kmod/ttysim.h"
+#include "kmod/udpt.h"
+#include "kmod/user/platform_user.h"
+
+namespace kmod_testing {
+
+namespace {
+stbuff_slot event_slot;
+bool event_slot_taken = false;
+}  // namespace
+
+void Recorder::clear() {
+  events.clear();
+  sent.clear();
+  delivered.clear();
+  ring_full = false;
+}
+
+Recorder &recorder() {
+  static Recorder r;
+  return r;
+}
+
+std::vector<std::string> take_log() {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < user_log_count(); ++i) {
+    std::string line(user_log_entry(i, nullptr, 0), '\0');
+    user_log_entry(i, line.data(), line.size() + 1);
+    lines.push_back(line);
+  }
+  user_log_clear();
+  return lines;
+}
+
+std::optional<std::vector<uint8_t>> send_frame(sctrl_session *s, const std::vector<uint8_t> &frame) {
+  static stbuff_slot slot;
+  std::memcpy(slot.data, frame.data(), frame.size());
+  size_t before = recorder().sent.size();
+  if (s) {
+    s->out = sctrl_outframe{slot.data, static_cast<int32_t>(frame.size()), &slot.header, 0, -1};
+  }
+  crypter_outstream_put(s);
+  if (recorder().sent.size() == before) return std::nullopt;
+  return recorder().sent.back().bytes;
+}
+
+std::optional<std::vector<uint8_t>> receive_datagram(sctrl_session *s,
+                                                     const std::vector<uint8_t> &datagram) {
+  static stbuff_slot slot;
+  std::memcpy(slot.data, datagram.data(), datagram.size());
+  size_t before = recorder().delivered.size();
+  if (s) s->in = sctrl_inframe{slot.data, static_cast<int32_t>(datagram.size())};
+  crypter_instream_put(s);
+  if (recorder().delivered.size() == before) return std::nullopt;
+  return recorder().delivered.back().frame;
+}
+
+}  // namespace kmod_testing
+
+using kmod_testing::recorder;
+
+extern "C" {
+
+__attribute__((weak)) stbuff_slot *stbuff_logger_put_begin(void) {
+  if (recorder().ring_full) return nullptr;
+  kmod_testing::event_slot = stbuff_slot{};
+  kmod_testing::event_slot_taken = true;
+  return &kmod_testing::event_slot;
+}
+
+__attribute__((weak)) void stbuff_logger_put_finish(void) {
+  auto &slot = kmod_testing::event_slot;
+  if (!kmod_testing::event_slot_taken) return;
+  kmod_testing::event_slot_taken = false;
+  recorder().events.push_back({slot.sid, std::vector<uint8_t>(slot.data, slot.data + slot.len)});
+}
+
+__attribute__((weak)) void stbuff_logger_put_cancel(void) { kmod_testing::event_slot_taken = false; }
+
+__attribute__((weak)) void udpt_outstream_put(sctrl_session *s) {
+  std::vector<uint8_t> bytes(s->out.header, s->out.header + s->out.header_len);
+  bytes.insert(bytes.end(), s->out.data, s->out.data + s->out.len);
+  recorder().sent.push_back({s, bytes});
+}
+
+__attribute__((weak)) void ttysim_instream_put(sctrl_session *s) {
+  recorder().delivered.push_back({s, std::vector<uint8_t>(s->in.data, s->in.data + s->in.len)});
+}
+
+}  // extern "C"
