@@ -19,7 +19,9 @@ expect_status() { [ "$status" = "$1" ] || fail "exit status $status, expected $1
 
 # expect_out TEXT: the exact standard output, trailing newlines included.
 expect_out() {
-  [ "$out" = "$(printf '%b' "$1")" ] || fail "output '$out', expected '$(printf '%b' "$1")'"
+  expected=$(printf '%b#' "$1")
+  expected=${expected%#}
+  [ "$out" = "$expected" ] || fail "output '$out', expected '$expected'"
 }
 
 expect_file() {  # expect_file ACTUAL EXPECTED
