@@ -283,7 +283,8 @@ static unsigned int mac_tail(u8 last[16], const u8 *tail, size_t k,
 			     const u8 trailer[8])
 {
 	memset(last, 0, 16);
-	memcpy(last, tail, k);
+	if (k)
+		memcpy(last, tail, k);
 	memcpy(last + k, trailer, 8);
 	return k ? 2 : 1;
 }

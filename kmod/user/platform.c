@@ -84,7 +84,8 @@ unsigned long copy_from_user(void *to, const void __user *from, unsigned long n)
 {
 	unsigned long ok = accessible(from, n);
 
-	memcpy(to, from, ok);
+	if (ok)
+		memcpy(to, from, ok);
 	memset((char *)to + ok, 0, n - ok);	/* as the kernel does */
 	return n - ok;
 }
@@ -93,7 +94,8 @@ unsigned long copy_to_user(void __user *to, const void *from, unsigned long n)
 {
 	unsigned long ok = accessible(to, n);
 
-	memcpy(to, from, ok);
+	if (ok)
+		memcpy(to, from, ok);
 	return n - ok;
 }
 
