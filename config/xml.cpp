@@ -53,13 +53,14 @@ std::size_t XMLTag::Parse(std::string_view text, int depth) {
   const std::size_t gt = text.find('>', open);
   if (gt == std::string_view::npos) return 0;
   name_ = text.substr(open + 1, gt - open - 1);
-  const std::size_t close = text.find("</" + name_ + ">", gt);
+  const std::string marker = "</" + name_ + ">";
+  const std::size_t close = text.find(marker, gt);
   if (close == std::string_view::npos) return 0;
   body_ = text.substr(gt + 1, close - gt - 1);
   ParseChildren(depth);
-  // One character into the closing marker: the next sibling's search for "<"
-  // skips the rest of it.
-  return close + 1;
+  // The whole closing marker is consumed: a name may hold "<", and the next
+  // sibling must not start inside the marker.
+  return close + marker.size();
 }
 
 void XMLTag::ParseChildren(int depth) {

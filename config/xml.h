@@ -25,8 +25,8 @@ class XMLTag {
 
   // Replaces name, body and children by the first element of `text`; returns
   // how many characters the parse consumed (the whole text when it holds no
-  // "<"; else up to one character into the closing marker, or 0 when the
-  // element is incomplete: no ">" or no closing marker).
+  // "<"; else up to the end of the closing marker, or 0 when the element is
+  // incomplete: no ">" or no closing marker).
   std::size_t Load(const std::string &text);
 
   // Serialises this element at `depth` TABs of indentation and inserts the

@@ -44,6 +44,16 @@ TEST(XMLTagGrammar, ValuesAreRawTextAndOutsideTextIsSkipped) {
   EXPECT_EQ(root.First("S"), nullptr);  // only the first element of a file counts
 }
 
+TEST(XMLTagGrammar, NamesHoldingALessThanSignDoNotLeakIntoSiblings) {
+  XMLTag root;
+  root.Load("<R><a<b>1</a<b><c>2</c></R>");
+  ASSERT_NE(root.First("a<b"), nullptr);
+  EXPECT_EQ(root.First("a<b")->Body(), "1");
+  EXPECT_EQ(root.First("b"), nullptr);  // not a sibling started inside "</a<b>"
+  ASSERT_NE(root.First("c"), nullptr);
+  EXPECT_EQ(root.First("c")->Body(), "2");
+}
+
 TEST(XMLTagGrammar, FirstClosingMarkerOfTheNameEndsTheElement) {
   XMLTag root;
   root.Load("<A><A>x</A></A>");
@@ -53,14 +63,14 @@ TEST(XMLTagGrammar, FirstClosingMarkerOfTheNameEndsTheElement) {
 
 TEST(XMLTagGrammar, LoadReportsWhatItConsumed) {
   XMLTag tag;
-  EXPECT_EQ(tag.Load("<a>x</a>rest"), 5u);  // one character into "</a>"
+  EXPECT_EQ(tag.Load("<a>x</a>rest"), 8u);
   EXPECT_EQ(tag.Load("no element"), 10u);
   EXPECT_EQ(tag.Load("<a"), 0u);
   EXPECT_EQ(tag.Name(), "");
   EXPECT_EQ(tag.Load("<a>x"), 0u);
   EXPECT_EQ(tag.Name(), "a");
   EXPECT_EQ(tag.Body(), "");
-  EXPECT_EQ(tag.Load("<></>"), 3u);
+  EXPECT_EQ(tag.Load("<></>"), 5u);
   EXPECT_EQ(tag.Name(), "");
 }
 
