@@ -1,6 +1,5 @@
 #include "ui/ui.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
