@@ -88,6 +88,11 @@ accounts)
   expect_out 'Ошибка: Учетная запись не найдена\n'
   expect_file /home/alice/.yrk/cfg "$data/expected_accounts.cfg"
   [ "$(stat -c %U /home/alice/.yrk/cfg)" = alice ] || fail "alice's configuration changed owner"
+  # The modified account's 44-byte block went to the daemon: 10.1.2.3, ports
+  # 4433 and 7600, MTU 1300, traffic logged, 3 tries 10 s apart, reconnect,
+  # disconnect after 30.
+  grep -q 'kind=6 length=44 payload=000000000302010a000000005111b01d1405000001000000030000000a000000010000001e00000000000000' \
+    /tmp/yrkd.log || fail "the daemon did not get the account's parameters"
   ;;
 own_account)
   # An ordinary user changes her own configuration; the user is the caller.
