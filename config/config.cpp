@@ -184,6 +184,30 @@ int FindAccount(XML &doc, const YrkParamsStruct &params, _Account &io) {
   return -1006;
 }
 
+// Gives `inout` every field the stored account sets and `inout` does not.
+void CompleteFrom(const _Account &stored, _Account &inout) {
+  // A stored host name has no mask bit (it is no address) but is kept too.
+  if (!Config::Test(inout.mask, Config::MASK_SERVER_ADDRESS) &&
+      !stored.conn.server_address.empty()) {
+    inout.conn.server_address = stored.conn.server_address;
+    inout.mask |= Config::MASK_SERVER_ADDRESS;
+  }
+  for (const ParamKey &k : kParamKeys) {
+    if (&k == &kServerAddress || !Config::Test(stored.mask, k.bit) || Config::Test(inout.mask, k.bit))
+      continue;
+    CopyField(k, stored.conn, inout.conn);
+    inout.mask |= k.bit;
+  }
+  if (Config::Test(stored.mask, Config::MASK_CERT) && !Config::Test(inout.mask, Config::MASK_CERT)) {
+    inout.cert = stored.cert;
+    inout.mask |= Config::MASK_CERT;
+  }
+  if (Config::Test(stored.mask, Config::MASK_USER) && !Config::Test(inout.mask, Config::MASK_USER)) {
+    inout.user = stored.user;
+    inout.mask |= Config::MASK_USER;
+  }
+}
+
 // Removes the first account of that name from every account list.
 bool RemoveAccount(XML &doc, const std::string &name) {
   bool removed = false;
@@ -268,33 +292,16 @@ int Config::GetAccount(_Account &inout) const {
 
 int Config::ModifyAccount(_Account &inout) const {
   if (inout.name.empty()) return -1006;  // no account is named so
-  _Account stored;
-  stored.name = inout.name;
-  if (GetAccount(stored) != 0) return -1006;
-
-  // A stored host name has no mask bit (it is no address) but is kept too.
-  if (!Test(inout.mask, MASK_SERVER_ADDRESS) && !stored.conn.server_address.empty()) {
-    inout.conn.server_address = stored.conn.server_address;
-    inout.mask |= MASK_SERVER_ADDRESS;
-  }
-  for (const ParamKey &k : kParamKeys) {
-    if (&k == &kServerAddress || !Test(stored.mask, k.bit) || Test(inout.mask, k.bit)) continue;
-    CopyField(k, stored.conn, inout.conn);
-    inout.mask |= k.bit;
-  }
-  if (Test(stored.mask, MASK_CERT) && !Test(inout.mask, MASK_CERT)) {
-    inout.cert = stored.cert;
-    inout.mask |= MASK_CERT;
-  }
-  if (Test(stored.mask, MASK_USER) && !Test(inout.mask, MASK_USER)) {
-    inout.user = stored.user;
-    inout.mask |= MASK_USER;
-  }
-
-  // Removal and re-insertion in one document and one store: a failure on the
-  // way leaves the stored account as it was.
   XML doc(user_path_.c_str());
   doc.Load();
+  YrkParamsStruct params;
+  ReadParams(doc, params);
+  _Account stored;
+  stored.name = inout.name;
+  if (FindAccount(doc, params, stored) != 0) return -1006;
+  CompleteFrom(stored, inout);
+  // Removal and re-insertion in one document and one store: a failure on the
+  // way leaves the stored account as it was.
   RemoveAccount(doc, stored.name);
   const int result = InsertAccount(doc, inout);
   if (result == 0) doc.Store();

@@ -53,8 +53,9 @@ class Config : public SystemConfig {
   // when the document has no account list.
   int GetAccount(_Account &inout) const;
   // Completes `inout` with the stored account's fields that it does not set,
-  // and writes it anew at the end of the account list: the result of adding
-  // it, or -1006 when there is no account of that name.
+  // and writes it anew at the end of the first account list, in one store:
+  // the result of adding it (0, -17, -22; on failure nothing is written), or
+  // -1006 when there is no account of that name (an empty name included).
   int ModifyAccount(_Account &inout) const;
   // Removes the account of that name: 0, or -1006 (the file is rewritten in
   // both cases).
