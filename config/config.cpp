@@ -1,11 +1,11 @@
 #include "config/config.h"
 
 #include <cctype>
-#include <climits>
+#include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <variant>
 
-#include "config/paths.h"
 #include "config/xml.h"
 #include "impex/ipaddr.h"
 #include "impex/msg_compiler.h"
@@ -61,6 +61,17 @@ const ParamKey kParamKeys[] = {
      &session_params::disable_unprotected, Accept::kNonNegative, Accept::kNonNegative},
 };
 const ParamKey &kServerAddress = kParamKeys[0];
+
+// The text keys of an account, written after "NAME" and before the numbers.
+struct TextKey {
+  const char *key;
+  Config::SetMask bit;
+  std::string UserConfigStruct::*field;
+};
+const TextKey kTextKeys[] = {
+    {"CERT", Config::MASK_CERT, &UserConfigStruct::cert},
+    {"USER", Config::MASK_USER, &UserConfigStruct::user},
+};
 
 // atoi() that saturates instead of wrapping: "4294971729" must not pass as
 // port 4433.
@@ -154,13 +165,11 @@ void ReadAccount(XMLTag &account, _Account &out) {
     if (&k == &kServerAddress) out.conn.server_address = value->Body();  // a host name too
     if (Decode(k, k.in_account, value->Body(), out.conn)) out.mask |= k.bit;
   }
-  if (const XMLTag *cert = account.First("CERT"); cert && !cert->Body().empty()) {
-    out.cert = cert->Body();
-    out.mask |= Config::MASK_CERT;
-  }
-  if (const XMLTag *user = account.First("USER"); user && !user->Body().empty()) {
-    out.user = user->Body();
-    out.mask |= Config::MASK_USER;
+  for (const TextKey &k : kTextKeys) {
+    const XMLTag *value = account.First(k.key);
+    if (!value || value->Body().empty()) continue;
+    out.*k.field = value->Body();
+    out.mask |= k.bit;
   }
 }
 
@@ -198,13 +207,10 @@ void CompleteFrom(const _Account &stored, _Account &inout) {
     CopyField(k, stored.conn, inout.conn);
     inout.mask |= k.bit;
   }
-  if (Config::Test(stored.mask, Config::MASK_CERT) && !Config::Test(inout.mask, Config::MASK_CERT)) {
-    inout.cert = stored.cert;
-    inout.mask |= Config::MASK_CERT;
-  }
-  if (Config::Test(stored.mask, Config::MASK_USER) && !Config::Test(inout.mask, Config::MASK_USER)) {
-    inout.user = stored.user;
-    inout.mask |= Config::MASK_USER;
+  for (const TextKey &k : kTextKeys) {
+    if (!Config::Test(stored.mask, k.bit) || Config::Test(inout.mask, k.bit)) continue;
+    inout.*k.field = stored.*k.field;
+    inout.mask |= k.bit;
   }
 }
 
@@ -222,6 +228,17 @@ bool RemoveAccount(XML &doc, const std::string &name) {
   return removed;
 }
 
+// The keys and values an account is written with, in their order.
+std::vector<std::pair<const char *, std::string>> AccountKeys(const _Account &in) {
+  std::vector<std::pair<const char *, std::string>> keys = {{"NAME", in.name}};
+  for (const TextKey &k : kTextKeys)
+    if (Config::Test(in.mask, k.bit) && !(in.*k.field).empty()) keys.emplace_back(k.key, in.*k.field);
+  for (const ParamKey &k : kParamKeys)
+    if (Config::Test(in.mask, k.bit))
+      keys.emplace_back(k.key, &k == &kServerAddress ? in.conn.server_address : Encode(k, in.conn));
+  return keys;
+}
+
 // Appends a new account to the first account list of a loaded document.
 int InsertAccount(XML &doc, const _Account &in) {
   const XMLTag::TagList lists = doc.FindOrAdd("ACCOUNTS");
@@ -229,21 +246,11 @@ int InsertAccount(XML &doc, const _Account &in) {
     for (XMLTag *account : list->FindTag("ACCOUNT"))
       if (HasName(*account, in.name)) return -17;
 
-  const bool with_cert = Config::Test(in.mask, Config::MASK_CERT) && !in.cert.empty();
-  const bool with_user = Config::Test(in.mask, Config::MASK_USER) && !in.user.empty();
-  const bool with_server = Config::Test(in.mask, Config::MASK_SERVER_ADDRESS);
-  if (!Storable(in.name) || (with_cert && !Storable(in.cert)) ||
-      (with_user && !Storable(in.user)) || (with_server && !Storable(in.conn.server_address)))
-    return -22;
-
+  const auto keys = AccountKeys(in);
+  for (const auto &[key, value] : keys)
+    if (!Storable(value)) return -22;
   XMLTag account("ACCOUNT");
-  account.Add(XMLTag("NAME", in.name));
-  if (with_cert) account.Add(XMLTag("CERT", in.cert));
-  if (with_user) account.Add(XMLTag("USER", in.user));
-  for (const ParamKey &k : kParamKeys) {
-    if (!Config::Test(in.mask, k.bit)) continue;
-    account.Add(XMLTag(k.key, &k == &kServerAddress ? in.conn.server_address : Encode(k, in.conn)));
-  }
+  for (const auto &[key, value] : keys) account.Add(XMLTag(key, value));
   lists.front()->Add(account);
   return 0;
 }
