@@ -45,10 +45,9 @@ bool WriteAll(int fd, std::string_view text) {
 
 // A name for the temporary file that no other writer in this or another
 // process picks at the same moment; O_EXCL settles leftovers of a crash.
-std::string TemporaryName(const std::string &base, unsigned attempt) {
+std::string TemporaryName(const std::string &base) {
   static std::atomic<unsigned> counter{0};
-  return "." + base + ".new" + std::to_string(getpid()) + "." + std::to_string(counter++) +
-         (attempt ? "." + std::to_string(attempt) : "");
+  return "." + base + ".new" + std::to_string(getpid()) + "." + std::to_string(counter++);
 }
 
 // Takes over owner, group and mode from the file being replaced. A link at the
@@ -66,8 +65,10 @@ bool Inherit(int fd, const struct stat &old) {
 }  // namespace
 
 bool Read(const std::string &path, std::string &out) {
-  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  // Non-blocking, so that a FIFO planted at the path cannot stall the reader.
+  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   char chunk[65536];
   for (;;) {
     const ssize_t n = read(fd.get(), chunk, sizeof chunk);
@@ -103,7 +104,7 @@ Result Replace(const std::string &path, std::string_view text) {
   std::string temp;
   int raw = -1;
   for (unsigned attempt = 0; raw < 0 && attempt < 100; ++attempt) {
-    temp = TemporaryName(base, attempt);
+    temp = TemporaryName(base);
     raw = openat(dirfd.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                  0644);
     if (raw < 0 && errno != EEXIST) break;

@@ -10,7 +10,8 @@ namespace AtomicFile {
 
 enum class Result { kOk, kOpenFailed, kWriteFailed };
 
-// Appends the file's contents to `out`; false when it cannot be opened or read.
+// Appends the file's contents to `out`; false when it cannot be opened or
+// read, or is no regular file.
 bool Read(const std::string &path, std::string &out);
 
 // Writes `text` to a new file in the same directory and renames it over

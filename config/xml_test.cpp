@@ -253,6 +253,10 @@ TEST_F(XMLFile, MissingOrUnreadableFileIsNotFound) {
 
   XML directory(dir.path().c_str());
   EXPECT_EQ(ErrorOf([&] { directory.Load(); }), "file not found");
+
+  ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);  // would block a plain open
+  XML fifo(path.c_str());
+  EXPECT_EQ(ErrorOf([&] { fifo.Load(); }), "file not found");
 }
 
 TEST_F(XMLFile, LargeFileIsReadWhole) {
