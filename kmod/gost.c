@@ -469,6 +469,41 @@ void InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
 	memzero_explicit(reg, sizeof(reg));
 }
 
+/* Two rounds on four independent blocks, so their lookups overlap. */
+#define ROUND2_X4(x, y)						\
+	do {							\
+		b0 ^= F(a0 + (x)); b1 ^= F(a1 + (x));		\
+		b2 ^= F(a2 + (x)); b3 ^= F(a3 + (x));		\
+		a0 ^= F(b0 + (y)); a1 ^= F(b1 + (y));		\
+		a2 ^= F(b2 + (y)); a3 ^= F(b3 + (y));		\
+	} while (0)
+
+#define UP8_X4(k)							\
+	do {								\
+		ROUND2_X4(k[0], k[1]); ROUND2_X4(k[2], k[3]);		\
+		ROUND2_X4(k[4], k[5]); ROUND2_X4(k[6], k[7]);		\
+	} while (0)
+
+#define DOWN8_X4(k)							\
+	do {								\
+		ROUND2_X4(k[7], k[6]); ROUND2_X4(k[5], k[4]);		\
+		ROUND2_X4(k[3], k[2]); ROUND2_X4(k[1], k[0]);		\
+	} while (0)
+
+/* D on the four blocks of a 256-bit value (word pairs 0-1, 2-3, 4-5, 6-7). */
+static void decrypt_words_x4(const u32 *k, const struct gost_tables *t, u32 v[8])
+{
+	u32 a0 = v[0], b0 = v[1], a1 = v[2], b1 = v[3];
+	u32 a2 = v[4], b2 = v[5], a3 = v[6], b3 = v[7];
+
+	UP8_X4(k);
+	DOWN8_X4(k);
+	DOWN8_X4(k);
+	DOWN8_X4(k);
+	v[0] = b0; v[1] = a0; v[2] = b1; v[3] = a1;
+	v[4] = b2; v[5] = a2; v[6] = b3; v[7] = a3;
+}
+
 void gost_frame_key(const struct gost_ctx *ctx, u64 counter, u32 out[8])
 {
 	u32 mix[8];
@@ -488,8 +523,7 @@ void gost_frame_key(const struct gost_ctx *ctx, u64 counter, u32 out[8])
 
 	for (i = 0; i < 8; i++)
 		out[i] = ctx->w[i][x[i]];
-	for (i = 0; i < 8; i += 2)
-		decrypt_words(ctx->key, &ctx->t, &out[i], &out[i + 1]);
+	decrypt_words_x4(ctx->key, &ctx->t, out);
 	memzero_explicit(x, sizeof(x));
 }
 
