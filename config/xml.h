@@ -26,7 +26,9 @@ class XMLTag {
   // Replaces name, body and children by the first element of `text`; returns
   // how many characters the parse consumed (the whole text when it holds no
   // "<"; else up to the end of the closing marker, or 0 when the element is
-  // incomplete: no ">" or no closing marker).
+  // incomplete: no ">" or no closing marker). An incomplete element ends the
+  // children of the body it is in; bodies nested more than 64 levels deep are
+  // kept as text.
   std::size_t Load(const std::string &text);
 
   // Serialises this element at `depth` TABs of indentation and inserts the
