@@ -16,6 +16,8 @@ static_assert(sizeof(_MessageHeader) == 8);
 class Message {
  public:
   static constexpr int kHeaderSize = sizeof(_MessageHeader);
+  // Far above any request or answer; a longer length field is malformed.
+  static constexpr int kMaxPayload = 65536;
 
   explicit Message(int kind);
 

@@ -1,6 +1,7 @@
 // A bound AF_UNIX datagram socket talking to one peer address.
 #pragma once
 
+#include <sys/socket.h>
 #include <sys/un.h>
 
 #include <string>

@@ -1,0 +1,14 @@
+#include "channel/clock.h"
+
+#include <sys/time.h>
+
+long Time() {
+  timeval now;
+  if (gettimeofday(&now, nullptr) != 0) return -1;
+  return now.tv_sec;
+}
+
+long TimeDiff(long earlier) {
+  const long now = Time();
+  return now < 0 ? -1 : now - earlier;
+}

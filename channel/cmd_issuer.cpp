@@ -1,0 +1,125 @@
+#include "channel/cmd_issuer.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <exception>
+
+#include "channel/clock.h"
+#include "ui/ui.h"
+
+namespace UserInterface {
+
+namespace {
+
+constexpr int kKindConnect = 1;
+constexpr int kKindDisconnect = 2;
+constexpr int kKindEnd = 0;
+constexpr int kKindValue = 7;
+constexpr useconds_t kPollInterval = 100000;
+constexpr int kChannelFailure = -1035;
+constexpr int kTimedOut = -1022;
+constexpr int kHandlerException = -4;
+
+}  // namespace
+
+CmdIssuer::CmdIssuer(UI *owner, const std::string &local_path, const std::string &daemon_path,
+                     int idle_timeout)
+    : socket(local_path, daemon_path), owner(owner), idle_timeout(idle_timeout) {}
+
+// Header and payload go as two datagrams; the payload is not sent after a
+// failed header, which the daemon would take for a header.
+bool CmdIssuer::Send(const Message &msg) {
+  Container header;
+  header.Init(msg.Header(), Message::kHeaderSize);
+  if (socket.Send(header) != Message::kHeaderSize) return false;
+  Container payload;
+  payload.Init(msg.Payload(), msg.Length());
+  return socket.Send(payload) == msg.Length();
+}
+
+int CmdIssuer::Put(Message &msg) {
+  if (owner) owner->ClearCancel();
+  if (!Send(msg)) return kChannelFailure;
+
+  last_activity = Time();
+  done = false;
+  result = 0;
+  pthread_t reader;
+  if (pthread_create(&reader, nullptr, thread_func, this) != 0) return kChannelFailure;
+
+  for (;;) {
+    usleep(kPollInterval);
+    if (done) break;
+    if (TimeDiff(last_activity) > idle_timeout) break;
+    if (owner && owner->CancelRequested() && msg.Kind() == kKindConnect) {
+      msg.SetKind(kKindDisconnect);
+      Send(msg);
+    }
+  }
+  pthread_cancel(reader);
+  pthread_join(reader, nullptr);
+  // An answer that ended the exchange while the time-out was being noticed
+  // still counts.
+  return done ? result.load() : kTimedOut;
+}
+
+int CmdIssuer::Get(Message &out) {
+  Container header;
+  header.Init(Message::kHeaderSize);
+  if (socket.Recv(header) != Message::kHeaderSize) return -1;
+  _MessageHeader fields;
+  std::memcpy(&fields, static_cast<const unsigned char *>(header), sizeof fields);
+  if (fields.length < 0 || fields.length > Message::kMaxPayload) return -1;
+
+  Container payload;
+  payload.Init(fields.length);
+  if (socket.Recv(payload) != fields.length) return -1;
+  Message msg(fields.kind);
+  msg.Add(static_cast<const unsigned char *>(payload), static_cast<unsigned>(fields.length));
+  out = msg;
+  return fields.length;
+}
+
+// Cancellation is enabled only while waiting for a datagram, so the poller
+// never ends the reader inside the owner's callback.
+void CmdIssuer::Proc() {
+  for (;;) {
+    Message msg(kKindEnd);
+    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
+    const int got = Get(msg);
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+    if (got < 0 || (msg.Kind() == kKindValue && !msg.FirstInt())) {
+      result = kChannelFailure;
+      done = true;
+      return;
+    }
+    last_activity = Time();
+    if (owner) {
+      try {
+        owner->CallbackNotify(msg);
+      } catch (const std::exception &) {
+        result = kHandlerException;
+        done = true;
+        return;
+      }
+    }
+    if (msg.Kind() == kKindEnd) {
+      done = true;
+      return;
+    }
+    if (msg.Kind() == kKindValue) {
+      result = *msg.FirstInt();
+      done = true;
+      return;
+    }
+  }
+}
+
+void *thread_func(void *issuer) {
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+  static_cast<CmdIssuer *>(issuer)->Proc();
+  return nullptr;
+}
+
+}  // namespace UserInterface

@@ -1,0 +1,99 @@
+// yrkd: a stand-in for the connection daemon, for tests and demonstrations.
+//
+// usage: yrkd [-s SCRIPT] [-S SOCKET] [-C CLIENT] [-m SEMAPHORE]
+//   -s SCRIPT     answers per request kind (format in daemon/script.h);
+//                 default: $YRKD_SCRIPT, else every request gets kind 7, 0
+//   -S SOCKET     the daemon's socket (default /tmp/yrkcmdm.soc)
+//   -C CLIENT     where answers go for an unnamed sender (/tmp/yrkcmds.soc)
+//   -m SEMAPHORE  the command semaphore, created with value 1 when missing
+//                 (default yrk_sem)
+//
+// Creates the semaphore, then binds the socket (so a socket that exists means
+// the semaphore does too), prints "yrkd ready", and logs every request as
+// "request kind=K length=L payload=HEX" on standard output. SIGTERM or SIGINT
+// removes the socket and ends it.
+#include <fcntl.h>
+#include <semaphore.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "config/paths.h"
+#include "daemon/script.h"
+#include "daemon/server.h"
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void RequestStop(int) { stop_requested = 1; }
+
+void Usage(const char *program) {
+  std::fprintf(stderr, "usage: %s [-s SCRIPT] [-S SOCKET] [-C CLIENT] [-m SEMAPHORE]\n", program);
+  std::exit(2);
+}
+
+Script LoadScript(const char *path) {
+  if (!path) return Script{};
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error(std::string("cannot read script ") + path);
+  return Script::Parse(in);
+}
+
+// Every user's command layer takes this semaphore, so it is created for all.
+void CreateSemaphore(const std::string &name) {
+  const mode_t old_mask = umask(0);
+  sem_t *sem = sem_open(name.c_str(), O_CREAT, 0666, 1);
+  umask(old_mask);
+  if (sem == SEM_FAILED) throw std::runtime_error("sem_open " + name);
+  sem_close(sem);
+}
+
+void OnSignals(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  const char *script_path = std::getenv("YRKD_SCRIPT");
+  std::string socket_path = Paths::kDaemonSocket;
+  std::string client_path = Paths::kClientSocket;
+  std::string semaphore = Paths::kSemaphore;
+  for (int opt; (opt = getopt(argc, argv, "s:S:C:m:")) != -1;) {
+    switch (opt) {
+      case 's': script_path = optarg; break;
+      case 'S': socket_path = optarg; break;
+      case 'C': client_path = optarg; break;
+      case 'm': semaphore = optarg; break;
+      default: Usage(argv[0]);
+    }
+  }
+  if (optind != argc) Usage(argv[0]);
+
+  try {
+    const Script script = LoadScript(script_path);
+    CreateSemaphore(semaphore);
+    OnSignals(RequestStop);
+    Server server(socket_path, client_path, script, std::cout);
+    std::cout << "yrkd ready" << std::endl;
+    server.Run(stop_requested);
+  } catch (const std::exception &e) {
+    std::cerr << "yrkd: " << e.what() << std::endl;
+    return 1;
+  }
+  std::cout << "yrkd stopped" << std::endl;
+  return 0;
+}
