@@ -48,20 +48,24 @@ int CmdIssuer::Put(Message &msg) {
   pthread_t reader;
   if (pthread_create(&reader, nullptr, thread_func, this) != 0) return kChannelFailure;
 
+  bool timed_out = false;
   for (;;) {
     usleep(kPollInterval);
     if (done) break;
-    if (TimeDiff(last_activity) > idle_timeout) break;
+    if (TimeDiff(last_activity) > idle_timeout) {
+      timed_out = true;
+      break;
+    }
     if (owner && owner->CancelRequested() && msg.Kind() == kKindConnect) {
       msg.SetKind(kKindDisconnect);
       Send(msg);
     }
   }
-  pthread_cancel(reader);
+  // Wakes a reader blocked in recvfrom; unlike pthread_cancel this needs no
+  // forced unwinding through the reader's frames.
+  socket.StopReceiving();
   pthread_join(reader, nullptr);
-  // An answer that ended the exchange while the time-out was being noticed
-  // still counts.
-  return done ? result.load() : kTimedOut;
+  return timed_out ? kTimedOut : result.load();
 }
 
 int CmdIssuer::Get(Message &out) {
@@ -81,14 +85,10 @@ int CmdIssuer::Get(Message &out) {
   return fields.length;
 }
 
-// Cancellation is enabled only while waiting for a datagram, so the poller
-// never ends the reader inside the owner's callback.
 void CmdIssuer::Proc() {
   for (;;) {
     Message msg(kKindEnd);
-    pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
     const int got = Get(msg);
-    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
     if (got < 0 || (msg.Kind() == kKindValue && !msg.FirstInt())) {
       result = kChannelFailure;
       done = true;
@@ -117,7 +117,6 @@ void CmdIssuer::Proc() {
 }
 
 void *thread_func(void *issuer) {
-  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
   static_cast<CmdIssuer *>(issuer)->Proc();
   return nullptr;
 }

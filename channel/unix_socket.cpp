@@ -71,9 +71,12 @@ int UnixSocket::Recv(Container &buffer) {
     const ssize_t got = recvfrom(fd, size ? data + filled : nullptr, size - filled, 0,
                                  reinterpret_cast<sockaddr *>(&from), &from_len);
     if (got < 0) return static_cast<int>(got);
+    if (got == 0 && from_len == 0) return 0;  // no datagram: receiving was stopped
     if (!FromPeer(from, from_len)) continue;
     if (got == 0 && size != 0) return 0;
     filled += static_cast<size_t>(got);
     if (filled >= size) return static_cast<int>(filled);
   }
 }
+
+void UnixSocket::StopReceiving() { shutdown(fd, SHUT_RD); }

@@ -25,6 +25,8 @@ class UnixSocket {
   // socket is world-writable. Returns the byte count, or the first result of
   // 0 or less.
   int Recv(Container &buffer);
+  // Ends receiving: a Recv blocked now or called later returns 0.
+  void StopReceiving();
 
  private:
   bool FromPeer(const sockaddr_un &from, socklen_t len) const;
