@@ -12,6 +12,14 @@ extern "C" {
 struct tty_struct;
 
 #define STBUFF_DATA_SIZE 2048
+#define STBUFF_SLOTS 1024
+/*
+ * The last slots of the inbound and outbound rings are kept for short
+ * datagrams and PPP control frames, so those pass a ring full of traffic.
+ */
+#define STBUFF_RESERVED 5
+#define STBUFF_SHORT_DATAGRAM 64
+#define STBUFF_CONTROL_PROTOCOL 0xC0
 
 /* One frame, datagram or event with its routing data. */
 struct stbuff_slot {
@@ -28,6 +36,30 @@ struct stbuff_slot {
 struct stbuff_slot *stbuff_logger_put_begin(void);
 void stbuff_logger_put_finish(void);
 void stbuff_logger_put_cancel(void);
+
+/* Allocates the rings and starts both threads; 0, or -1 with nothing left behind. */
+int stbuff_init(void);
+/* Stops both threads (frames still queued are not processed), frees the rings. */
+void stbuff_exit(void);
+
+/*
+ * Inbound ring, filled from the socket's receive path: begin returns the slot
+ * for a payload of len bytes, or null when the ring refuses it; the producer
+ * then finishes or cancels before the next producer begins.
+ */
+struct stbuff_slot *stbuff_instream_put_begin(s32 len);
+void stbuff_instream_put_finish(void);
+void stbuff_instream_put_cancel(void);
+
+/* Queues a frame written on tty; len, or -1 when the ring refuses it. */
+s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty);
+
+/* The next slot index after index. */
+u32 st_update_buffer_pointer(u32 index);
+
+/* Bodies of the threads "parvex_in" and "parvex_out". */
+int stbuff_instream_run(void *data);
+int stbuff_outstream_run(void *data);
 
 #ifdef __cplusplus
 }

@@ -10,6 +10,28 @@ extern "C" {
 #endif
 
 struct sctrl_session;
+struct socket;
+
+/* One socket, shared by the sessions with the same local address and port. */
+struct udpt_sock {
+	struct udpt_sock *next;
+	struct udpt_sock *prev;
+	struct socket *sock;
+	u32 local_addr;
+	u16 local_port;
+	s32 users;
+};
+
+int udpt_init(void);
+/* Releases every socket left. */
+void udpt_exit(void);
+/* Gives the session its shared socket, creating it on first use; 0 or -EFAULT. */
+int udpt_create(struct sctrl_session *s);
+/* Drops the session's reference; the last one releases the socket. */
+int udpt_close(struct sctrl_session *s);
+/* Queues one received datagram on the inbound ring (network receive path). */
+void udpt_cb_data_ready(struct socket *sock, int bytes);
+struct udpt_sock *udpt_find_sock(u32 local_addr, u16 local_port);
 
 /* Sends the session's wire header and outbound frame as one datagram. */
 void udpt_outstream_put(struct sctrl_session *s);

@@ -1,0 +1,155 @@
+// The packet filter: per-session rules, the verdict over all sessions, and
+// what a failed list leaves behind.
+#include "kmod/filter.h"
+
+#include "kmod/live_module.h"
+
+namespace kmod_live {
+namespace {
+
+// An IPv4 header to dst (dotted quad).
+Bytes to(const char *dst) {
+  Bytes ip(20, 0);
+  ip[0] = 0x45;
+  in_addr a{};
+  inet_pton(AF_INET, dst, &a);
+  std::memcpy(&ip[16], &a, 4);
+  return ip;
+}
+
+bool passes(const char *dst) {
+  Bytes ip = to(dst);
+  return user_output_ipv4(ip.data(), ip.size()) == NF_ACCEPT;
+}
+
+filter_rule rule(const char *addr, const char *mask) {
+  filter_rule r{};
+  inet_pton(AF_INET, addr, &r.addr);
+  inet_pton(AF_INET, mask, &r.mask);
+  return r;
+}
+
+class Filter : public LiveModule {
+ protected:
+  int load(Line &line, const RuleList &rules, uint32_t size) {
+    filter_list_desc desc = rules.desc(size);
+    return line.ioctl(TTYSIM_SET_FILTER_LIST, &desc);
+  }
+};
+
+TEST_F(Filter, NoFilterOnPassesEverything) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  ASSERT_EQ(load(line, rules, 8), 0);
+  EXPECT_TRUE(passes("192.168.1.1"));
+  EXPECT_TRUE(passes("10.1.2.3"));
+}
+
+TEST_F(Filter, OneNetwork) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  ASSERT_EQ(load(line, rules, 8), 0);
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_TRUE(passes("10.1.2.3"));
+  EXPECT_FALSE(passes("192.168.1.1"));
+  EXPECT_EQ(user_output_other(), static_cast<unsigned>(NF_ACCEPT));
+  EXPECT_EQ(hook_func(NF_INET_POST_ROUTING, nullptr, nullptr, nullptr, nullptr),
+            static_cast<unsigned>(NF_ACCEPT));
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_OFF), 0);
+  EXPECT_TRUE(passes("192.168.1.1"));
+}
+
+TEST_F(Filter, TwoSessionsWithDifferentNetworks) {
+  Line a(0), b(1);
+  ASSERT_EQ(a.create(1, 5000, 0), 0);
+  ASSERT_EQ(b.create(2, 5001, 0), 0);
+  RuleList ten({rule("10.0.0.0", "255.0.0.0")}), private16({rule("172.16.0.0", "255.240.0.0")});
+  ASSERT_EQ(load(a, ten, 8), 0);
+  ASSERT_EQ(load(b, private16, 8), 0);
+  ASSERT_EQ(a.ioctl(TTYSIM_FILTER_ON), 0);
+  ASSERT_EQ(b.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_TRUE(passes("10.9.9.9"));
+  EXPECT_TRUE(passes("172.31.255.1"));
+  EXPECT_FALSE(passes("172.32.0.1"));
+  EXPECT_FALSE(passes("8.8.8.8"));
+  b.close();  // its rules go with it
+  EXPECT_FALSE(passes("172.31.255.1"));
+  EXPECT_TRUE(passes("10.9.9.9"));
+}
+
+TEST_F(Filter, EmptyListBesideAFilterThatIsOff) {
+  Line on(0), off(1);
+  ASSERT_EQ(on.create(1, 5000, 0), 0);
+  ASSERT_EQ(off.create(2, 5001, 0), 0);
+  RuleList all({rule("0.0.0.0", "0.0.0.0")});
+  ASSERT_EQ(load(off, all, 8), 0);
+  ASSERT_EQ(on.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_FALSE(passes("10.1.2.3"));
+  EXPECT_FALSE(passes("127.0.0.1"));
+}
+
+TEST_F(Filter, ReplacingTheListWhileOn) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList first({rule("10.0.0.0", "255.0.0.0")}), second({rule("192.168.0.0", "255.255.0.0")});
+  ASSERT_EQ(load(line, first, 8), 0);
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  ASSERT_EQ(load(line, second, 8), 0);
+  EXPECT_TRUE(passes("192.168.1.1"));
+  EXPECT_FALSE(passes("10.1.2.3"));
+}
+
+TEST_F(Filter, FailedCopyLeavesTheFilterOffAndEmpty) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  ASSERT_EQ(load(line, rules, 8), 0);
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  user_set_unreadable(rules.data(), 8);
+  EXPECT_EQ(load(line, rules, 8), -14);
+  user_set_unreadable(nullptr, 0);
+  EXPECT_TRUE(passes("192.168.1.1"));  // off
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_FALSE(passes("10.1.2.3"));  // and without rules
+}
+
+TEST_F(Filter, SizeOfTwentyGivesTwoRules) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0"), rule("172.16.0.0", "255.240.0.0"),
+                  rule("192.168.0.0", "255.255.0.0")});
+  ASSERT_EQ(load(line, rules, 20), 0);
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_TRUE(passes("10.1.1.1"));
+  EXPECT_TRUE(passes("172.16.1.1"));
+  EXPECT_FALSE(passes("192.168.1.1"));
+}
+
+TEST_F(Filter, OversizedListIsRefused) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  EXPECT_EQ(load(line, rules, FILTER_MAX_LIST + 8), -14);
+}
+
+// The hook on another thread walks the table while sessions come and go.
+TEST_F(Filter, HookWalksWhileSessionsAreDeleted) {
+  std::atomic<bool> stop{false};
+  std::thread traffic([&] {
+    while (!stop) passes("10.1.2.3");
+  });
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  for (int i = 0; i < 200; ++i) {
+    Line line(i % 16);
+    ASSERT_EQ(line.create(i, 5000, 0), 0);
+    ASSERT_EQ(load(line, rules, 8), 0);
+    ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  }
+  stop = true;
+  traffic.join();
+}
+
+}  // namespace
+}  // namespace kmod_live

@@ -1,0 +1,18 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* Loading and unloading parvex. */
+#ifndef PARVEX_MODULE_H
+#define PARVEX_MODULE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Sets up every unit in order, unwinding what was built when a step fails. */
+int init_module(void);
+void cleanup_module(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PARVEX_MODULE_H */

@@ -1,0 +1,100 @@
+// Load and unload: every step that can fail unwinds what was built before it.
+#include "kmod/module.h"
+
+#include "kmod/stbuff.h"
+#include "kmod/sync.h"
+#include "kmod/live_module.h"
+
+namespace kmod_live {
+namespace {
+
+void expect_nothing_left() {
+  EXPECT_EQ(user_tty_driver(), nullptr);
+  EXPECT_EQ(user_threads_alive(), 0);
+  EXPECT_FALSE(user_output_hook_registered());
+}
+
+class Load : public ::testing::Test {
+ protected:
+  void SetUp() override { user_log_clear(); }
+  void TearDown() override {
+    user_fail_alloc_after(-1);
+    user_fail_thread_after(-1);
+    // Whatever failed, the module loads and unloads cleanly afterwards.
+    ASSERT_EQ(init_module(), 0);
+    EXPECT_NE(user_tty_driver(), nullptr);
+    EXPECT_EQ(user_threads_alive(), 2);
+    EXPECT_TRUE(user_output_hook_registered());
+    cleanup_module();
+    expect_nothing_left();
+    user_log_clear();
+  }
+};
+
+TEST_F(Load, DriverAllocationFails) {
+  user_fail_tty_alloc();
+  EXPECT_EQ(init_module(), -1);
+  EXPECT_EQ(log_count("Couldn't allocate ttysim driver"), 1u);
+  expect_nothing_left();
+}
+
+TEST_F(Load, DriverRegistrationFails) {
+  user_fail_tty_register();
+  EXPECT_EQ(init_module(), -1);
+  EXPECT_EQ(log_count("Couldn't register ttysim driver"), 1u);
+  expect_nothing_left();
+}
+
+// The rings are the only blocks allocated at load: event, inbound, outbound.
+TEST_F(Load, RingAllocationFails) {
+  for (long n = 0; n < 3; ++n) {
+    user_fail_alloc_after(n);
+    EXPECT_EQ(init_module(), -1) << n;
+    user_fail_alloc_after(-1);
+    expect_nothing_left();
+  }
+}
+
+TEST_F(Load, ThreadCreationFails) {
+  for (int n = 0; n < 2; ++n) {
+    user_fail_thread_after(n);
+    EXPECT_EQ(init_module(), -1) << n;
+    user_fail_thread_after(-1);
+    expect_nothing_left();
+  }
+}
+
+TEST_F(Load, HookRegistrationFails) {
+  user_fail_hook_register();
+  EXPECT_LT(init_module(), 0);
+  expect_nothing_left();
+}
+
+TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {
+  ASSERT_EQ(init_module(), 0);
+  {
+    Line line(0);
+    lock_outstream();
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(line.write(ipv4_frame(64)), 64);
+    lock_instream();
+    for (int i = 0; i < 50; ++i) {
+      stbuff_slot *slot = stbuff_instream_put_begin(64);
+      ASSERT_NE(slot, nullptr);
+      slot->len = 64;
+      stbuff_instream_put_finish();
+    }
+    line.close();
+    std::thread unload(cleanup_module);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    unlock_instream();
+    unlock_outstream();
+    unload.join();
+  }
+  expect_nothing_left();
+  // Each thread finished at most the slot it had begun.
+  EXPECT_LE(log_count("outstream packet processing error - session not found "), 1u);
+  EXPECT_LE(log_count("instream packet processing error - session not found "), 1u);
+}
+
+}  // namespace
+}  // namespace kmod_live

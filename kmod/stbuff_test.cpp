@@ -1,0 +1,113 @@
+// The rings: admission limits, the slot protocol, index wrap-around.
+#include "kmod/stbuff.h"
+
+#include "kmod/live_module.h"
+#include "kmod/sync.h"
+
+namespace kmod_live {
+namespace {
+
+using Rings = LiveModule;
+
+const std::string kInNoSession = "instream packet processing error - session not found ";
+const std::string kOutNoSession = "outstream packet processing error - session not found ";
+
+bool put_inbound(int32_t len) {
+  stbuff_slot *slot = stbuff_instream_put_begin(len);
+  if (!slot) return false;
+  slot->len = len;
+  stbuff_instream_put_finish();
+  return true;
+}
+
+TEST(RingIndex, WrapsAfterTheLastSlot) {
+  EXPECT_EQ(st_update_buffer_pointer(0), 1u);
+  EXPECT_EQ(st_update_buffer_pointer(1022), 1023u);
+  EXPECT_EQ(st_update_buffer_pointer(1023), 0u);
+}
+
+// With the inbound lock held, "parvex_in" stops on its first slot, which it
+// gives back only afterwards: the count of occupied slots stays where put.
+TEST_F(Rings, InboundAdmission) {
+  lock_instream();
+  for (int i = 0; i < 1019; ++i) ASSERT_TRUE(put_inbound(100)) << i;
+  EXPECT_FALSE(put_inbound(64));
+  EXPECT_FALSE(put_inbound(2048));
+  EXPECT_TRUE(put_inbound(63));
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(put_inbound(1)) << i;
+  EXPECT_FALSE(put_inbound(63));
+  EXPECT_FALSE(put_inbound(1));
+  unlock_instream();
+  EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1024; }));
+  EXPECT_TRUE(put_inbound(100));
+  EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1025; }));
+}
+
+TEST_F(Rings, CancelLeavesTheRingAsItWas) {
+  lock_instream();
+  stbuff_slot *slot = stbuff_instream_put_begin(100);
+  ASSERT_NE(slot, nullptr);
+  stbuff_instream_put_cancel();
+  EXPECT_EQ(stbuff_instream_put_begin(100), slot);
+  stbuff_instream_put_cancel();
+  for (int i = 0; i < 1019; ++i) ASSERT_TRUE(put_inbound(100));
+  unlock_instream();
+  EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1019; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(log_count(kInNoSession), 1019u);
+}
+
+TEST_F(Rings, OutboundAdmission) {
+  Line line(0);
+  Bytes ip = ipv4_frame(100), lcp = ppp_frame(0xC021), ipcp = ppp_frame(0x8021);
+  lock_outstream();
+  for (int i = 0; i < 1019; ++i) ASSERT_EQ(line.write(ip), 100) << i;
+  EXPECT_EQ(line.write(ip), -1);
+  EXPECT_EQ(line.write(ipcp), -1);
+  EXPECT_EQ(line.write(lcp), static_cast<int>(lcp.size()));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(line.write(lcp), static_cast<int>(lcp.size()));
+  EXPECT_EQ(line.write(lcp), -1);
+  unlock_outstream();
+  EXPECT_TRUE(eventually([] { return log_count(kOutNoSession) == 1024; }));
+}
+
+TEST_F(Rings, EventRingAdmitsAllSlots) {
+  lock_instream();
+  int taken = 0;
+  while (stbuff_slot *slot = stbuff_logger_put_begin()) {
+    slot->sid = -5;  // no such session: consumed silently
+    slot->len = 12;
+    stbuff_logger_put_finish();
+    ASSERT_LE(++taken, 1024);
+  }
+  EXPECT_EQ(taken, 1024);
+  unlock_instream();
+  EXPECT_TRUE(eventually([] {
+    stbuff_slot *slot = stbuff_logger_put_begin();
+    if (slot) stbuff_logger_put_cancel();
+    return slot != nullptr;
+  }));
+}
+
+// More frames than slots, each direction, arrive once and in order.
+TEST_F(Rings, WrapAroundKeepsOrder) {
+  UdpPeer peer;
+  uint16_t local = free_port();
+  Line line(0);
+  ASSERT_EQ(line.create(1, peer.port(), local), 0);
+  for (uint32_t i = 0; i < 1300; ++i) {
+    ASSERT_EQ(line.write(ipv4_frame(40, 64, i)), 40);
+    Bytes got;
+    ASSERT_TRUE(peer.receive(got)) << i;
+    ASSERT_EQ(got, [&] { Bytes d = {0}; Bytes f = ipv4_frame(40, 64, i); d.insert(d.end(), f.begin(), f.end()); return d; }());
+  }
+  for (uint32_t i = 0; i < 1300; ++i) {
+    Bytes f = ipv4_frame(40, 64, i), d = {0};
+    d.insert(d.end(), f.begin(), f.end());
+    peer.send(d, local);
+    ASSERT_EQ(line.read(), f) << i;
+  }
+}
+
+}  // namespace
+}  // namespace kmod_live

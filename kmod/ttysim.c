@@ -1,0 +1,260 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * The control device "ttysim": each line carries at most one session; writes
+ * are frames to send, ioctl commands drive the session, and frames from the
+ * server and event frames go up the line.
+ */
+#include "kmod/ttysim.h"
+#include "kmod/crypter.h"
+#include "kmod/filter.h"
+#include "kmod/records.h"
+#include "kmod/sctrl.h"
+#include "kmod/stbuff.h"
+#include "kmod/sync.h"
+#include "kmod/udpt.h"
+
+static struct tty_driver *ttysim_driver;
+
+static const struct tty_operations ttysim_ops = {
+	.open = ttysim_open,
+	.close = ttysim_close,
+	.write = ttysim_write,
+	.ioctl = ttysim_ioctl,
+};
+
+int ttysim_init(void)
+{
+	struct tty_driver *driver = alloc_tty_driver(TTYSIM_LINES);
+
+	if (!driver) {
+		pr_err("Couldn't allocate ttysim driver");
+		return -1;
+	}
+	driver->driver_name = "ttysim";
+	driver->name = "ttysim";
+	driver->major = 0;	/* assigned by the system */
+	driver->minor_start = 0;
+	driver->type = TTY_DRIVER_TYPE_SYSTEM;
+	driver->subtype = SYSTEM_TYPE_TTY;
+	driver->init_termios = tty_std_termios;
+	driver->init_termios.c_iflag = 0;
+	driver->init_termios.c_oflag = 0;
+	driver->init_termios.c_lflag = 0;
+	driver->init_termios.c_cflag = B38400 | CS8 | CREAD;
+	driver->flags = TTY_DRIVER_REAL_RAW | TTY_DRIVER_DYNAMIC_DEV;
+	tty_set_operations(driver, &ttysim_ops);
+	if (tty_register_driver(driver)) {
+		pr_err("Couldn't register ttysim driver");
+		put_tty_driver(driver);
+		return -1;
+	}
+	ttysim_driver = driver;
+	reset_stats(&stats);
+	return 0;
+}
+
+void ttysim_exit(void)
+{
+	tty_unregister_driver(ttysim_driver);
+	put_tty_driver(ttysim_driver);
+	ttysim_driver = NULL;
+}
+
+int ttysim_open(struct tty_struct *tty, struct file *filp)
+{
+	(void)filp;
+	return tty ? 0 : -ENODEV;
+}
+
+/* With the control and transfer locks held. */
+static void ttysim_teardown(struct sctrl_session *s)
+{
+	udpt_close(s);
+	filter_close(s);
+	filter_lock_walks();
+	sctrl_delete_session(s);
+	filter_unlock_walks();
+}
+
+static void ttysim_delete(struct tty_struct *tty)
+{
+	struct sctrl_session *s;
+
+	lock_control();
+	s = sctrl_find_session_tty(tty);
+	if (s) {
+		lock_transfer();
+		ttysim_teardown(s);
+		unlock_transfer();
+	}
+	unlock_control();
+}
+
+void ttysim_close(struct tty_struct *tty, struct file *filp)
+{
+	(void)filp;
+	ttysim_delete(tty);
+	tty_hangup_waiters(tty);
+}
+
+int ttysim_write(struct tty_struct *tty, const unsigned char *buf, int count)
+{
+	if (count > STBUFF_DATA_SIZE - crypter_overhead()) {
+		pr_err("packet too large: %d\n", count);
+		return -1;
+	}
+	if (count < TTYSIM_MIN_FRAME) {
+		pr_err("packet too short: %d", count);
+		return -1;
+	}
+	return stbuff_outstream_put(buf, count, tty) < 0 ? -1 : count;
+}
+
+void ttysim_instream_put(struct sctrl_session *s)
+{
+	u8 *frame;
+
+	if (!s || !s->tty || s->in.len <= 0)
+		return;
+	frame = s->in.data;
+	/* The daemon reads inbound IPCP under the number 0xC001. */
+	if (s->in.len >= TTYSIM_MIN_FRAME && frame[2] == 0x80 && frame[3] == 0x21) {
+		frame[2] = 0xC0;
+		frame[3] = 0x01;
+	}
+	tty_ldisc_receive(s->tty, frame, s->in.len);
+}
+
+/* The set-up steps after the record is in place; the first failure ends it. */
+static int ttysim_setup_session(struct sctrl_session *s)
+{
+	int ret = crypter_create(s);
+
+	if (ret < 0) {
+		pr_err("error while creating session - crypter initialization failed");
+		return ret;
+	}
+	ret = udpt_create(s);
+	if (ret < 0) {
+		pr_err("error while creating session - udp transporter initialization failed");
+		return ret;
+	}
+	ret = filter_create(s);
+	if (ret < 0)
+		pr_err("error while creating session - filter initialization failed");
+	return ret;
+}
+
+static int ttysim_create_session(struct tty_struct *tty, const void __user *arg)
+{
+	struct session_setup setup;
+	struct sctrl_session *s;
+	int ret;
+
+	if (copy_from_user(&setup, arg, sizeof(setup)))
+		return -EFAULT;
+	lock_control();
+	s = sctrl_find_session_tty(tty);
+	if (s) {
+		pr_err("session sid =%d already exists", s->params.sid);
+		unlock_control();
+		return 0;
+	}
+	lock_transfer();
+	s = sctrl_create_session(tty);
+	if (!s) {
+		pr_err("error while creating session");
+		ret = -EEXIST;
+	} else {
+		s->params = setup;
+		ret = ttysim_setup_session(s);
+	}
+	unlock_transfer();
+	unlock_control();
+	return ret;
+}
+
+static int ttysim_setup_keys(struct sctrl_session *s, const void __user *arg)
+{
+	int ret;
+
+	lock_transfer();
+	ret = crypter_session_setup(s, arg);
+	unlock_transfer();
+	return ret;
+}
+
+static int ttysim_get_stats(struct tty_struct *tty, void __user *arg)
+{
+	struct traffic_stats copy;
+	struct sctrl_session *s;
+	int left;
+
+	lock_control();
+	lock_transfer();
+	s = sctrl_find_session_tty(tty);
+	copy = s ? s->stats : stats;
+	unlock_transfer();
+	left = (int)copy_to_user(arg, &copy, sizeof(copy));
+	unlock_control();
+	return left;
+}
+
+static int ttysim_set_filter_list(struct sctrl_session *s, const void __user *arg)
+{
+	struct filter_list_desc desc;
+
+	if (copy_from_user(&desc, arg, sizeof(desc)))
+		return -EFAULT;
+	return filter_set_list(s, compat_ptr(desc.rules), desc.size) ? -EFAULT : 0;
+}
+
+/* The commands that need the line's session, run with the control lock held. */
+static int ttysim_session_command(struct sctrl_session *s, unsigned int cmd, void __user *arg)
+{
+	switch (cmd) {
+	case TTYSIM_SETUP_KEYS:
+		return ttysim_setup_keys(s, arg);
+	case TTYSIM_FILTER_ON:
+		return filter_on(s);
+	case TTYSIM_FILTER_OFF:
+		return filter_off(s);
+	default:
+		return ttysim_set_filter_list(s, arg);
+	}
+}
+
+int ttysim_ioctl(struct tty_struct *tty, struct file *file, unsigned int cmd, unsigned long arg)
+{
+	void __user *uarg = (void __user *)arg;
+	struct sctrl_session *s;
+	int ret;
+
+	(void)file;
+	switch (cmd) {
+	case TTYSIM_CREATE_SESSION:
+		return ttysim_create_session(tty, uarg);
+	case TTYSIM_DELETE_SESSION:
+		ttysim_delete(tty);
+		return 0;
+	case TTYSIM_GET_STATS:
+		return ttysim_get_stats(tty, uarg);
+	case TTYSIM_SETUP_KEYS:
+	case TTYSIM_FILTER_ON:
+	case TTYSIM_FILTER_OFF:
+	case TTYSIM_SET_FILTER_LIST:
+		break;
+	default:
+		return -ENOIOCTLCMD;
+	}
+	lock_control();
+	s = sctrl_find_session_tty(tty);
+	if (!s) {
+		pr_err("file not open");
+		ret = -EFAULT;
+	} else {
+		ret = ttysim_session_command(s, cmd, uarg);
+	}
+	unlock_control();
+	return ret;
+}

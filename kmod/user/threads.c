@@ -1,0 +1,197 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Kernel threads, their sleep and wake-up, and semaphores, on POSIX threads. */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <pthread.h>
+#include <sched.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "kmod/platform.h"
+#include "kmod/user/devices_user.h"
+
+struct task_struct {
+	pthread_t thread;
+	pthread_mutex_t lock;
+	pthread_cond_t woken;
+	long state;
+	bool started;
+	pid_t tid;
+	int (*fn)(void *data);
+	void *data;
+	char name[16];
+};
+
+static __thread struct task_struct *current_task;
+static atomic_t threads_alive;
+static atomic_t thread_creations_left = { -1 };
+
+void user_fail_thread_after(int n)
+{
+	atomic_set(&thread_creations_left, n);
+}
+
+int user_threads_alive(void)
+{
+	return atomic_read(&threads_alive);
+}
+
+static bool creation_allowed(void)
+{
+	int left = atomic_read(&thread_creations_left);
+
+	while (left > 0) {
+		if (__atomic_compare_exchange_n(&thread_creations_left.counter, &left, left - 1,
+						false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+			return true;
+	}
+	return left != 0;
+}
+
+static void *task_main(void *arg)
+{
+	struct task_struct *t = arg;
+
+	current_task = t;
+	__atomic_store_n(&t->tid, gettid(), __ATOMIC_SEQ_CST);
+	pthread_setname_np(pthread_self(), t->name);
+	/* Created sleeping (kthread_create), it waits for its first wake-up. */
+	schedule();
+	t->fn(t->data);
+	atomic_dec(&threads_alive);
+	return NULL;
+}
+
+struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char *name)
+{
+	struct task_struct *t;
+
+	if (!creation_allowed())
+		return ERR_PTR(-ENOMEM);
+	t = calloc(1, sizeof(*t));
+	if (!t)
+		return ERR_PTR(-ENOMEM);
+	pthread_mutex_init(&t->lock, NULL);
+	pthread_cond_init(&t->woken, NULL);
+	t->fn = fn;
+	t->data = data;
+	t->state = TASK_INTERRUPTIBLE;
+	strncpy(t->name, name, sizeof(t->name) - 1);
+	atomic_inc(&threads_alive);
+	if (pthread_create(&t->thread, NULL, task_main, t)) {
+		atomic_dec(&threads_alive);
+		pthread_cond_destroy(&t->woken);
+		pthread_mutex_destroy(&t->lock);
+		free(t);
+		return ERR_PTR(-EAGAIN);
+	}
+	t->started = true;
+	return t;
+}
+
+void put_task_struct(struct task_struct *t)
+{
+	if (t->started)
+		pthread_join(t->thread, NULL);
+	pthread_cond_destroy(&t->woken);
+	pthread_mutex_destroy(&t->lock);
+	free(t);
+}
+
+struct task_struct *get_current(void)
+{
+	return current_task;
+}
+
+void set_user_nice(struct task_struct *t, long nice)
+{
+	pid_t tid = 0;
+
+	/* Raising the priority needs privileges; without them the thread keeps its nice. */
+	while (t && !(tid = __atomic_load_n(&t->tid, __ATOMIC_SEQ_CST)))
+		sched_yield();
+	setpriority(PRIO_PROCESS, tid, (int)nice);
+}
+
+void set_current_state(long state)
+{
+	struct task_struct *t = current_task;
+
+	if (!t)
+		return;
+	pthread_mutex_lock(&t->lock);
+	t->state = state;
+	pthread_mutex_unlock(&t->lock);
+}
+
+void schedule(void)
+{
+	struct task_struct *t = current_task;
+
+	if (!t) {
+		sched_yield();
+		return;
+	}
+	pthread_mutex_lock(&t->lock);
+	while (t->state != TASK_RUNNING)
+		pthread_cond_wait(&t->woken, &t->lock);
+	pthread_mutex_unlock(&t->lock);
+}
+
+int wake_up_process(struct task_struct *t)
+{
+	int was_sleeping;
+
+	pthread_mutex_lock(&t->lock);
+	was_sleeping = t->state != TASK_RUNNING;
+	t->state = TASK_RUNNING;
+	pthread_cond_signal(&t->woken);
+	pthread_mutex_unlock(&t->lock);
+	return was_sleeping;
+}
+
+void yield(void)
+{
+	sched_yield();
+}
+
+/* A semaphore: count, and the condition its sleepers wait on. */
+struct user_semaphore {
+	pthread_mutex_t lock;
+	pthread_cond_t posted;
+	int count;
+};
+
+static_assert(sizeof(struct user_semaphore) <= sizeof(struct semaphore), "semaphore storage");
+
+void sema_init(struct semaphore *sem, int val)
+{
+	struct user_semaphore *s = (struct user_semaphore *)sem->opaque;
+
+	pthread_mutex_init(&s->lock, NULL);
+	pthread_cond_init(&s->posted, NULL);
+	s->count = val;
+}
+
+void down(struct semaphore *sem)
+{
+	struct user_semaphore *s = (struct user_semaphore *)sem->opaque;
+
+	pthread_mutex_lock(&s->lock);
+	while (s->count <= 0)
+		pthread_cond_wait(&s->posted, &s->lock);
+	s->count--;
+	pthread_mutex_unlock(&s->lock);
+}
+
+void up(struct semaphore *sem)
+{
+	struct user_semaphore *s = (struct user_semaphore *)sem->opaque;
+
+	pthread_mutex_lock(&s->lock);
+	s->count++;
+	pthread_cond_signal(&s->posted);
+	pthread_mutex_unlock(&s->lock);
+}
