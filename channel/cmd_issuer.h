@@ -35,13 +35,16 @@ class CmdIssuer {
   int Put(Message &msg);
   // Receives one message; its payload byte count, or -1.
   int Get(Message &out);
-  // The reader loop.
+  // The reader loop: hands every message to the owner until kind 0 or 7 or
+  // a failure. Put ends a reader still waiting by stopping the socket's
+  // receiving side, then joins it.
   void Proc();
 
  private:
   bool Send(const Message &msg);
 
   UnixSocket socket;
+  // Written by the reader, read by the polling caller.
   std::atomic<long> last_activity{0};
   std::atomic<bool> done{false};
   std::atomic<int> result{0};

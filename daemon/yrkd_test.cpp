@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <semaphore.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,8 +18,6 @@
 #include <thread>
 
 #include "channel/cmd_issuer.h"
-
-extern char **environ;
 
 namespace {
 
@@ -64,18 +62,23 @@ class Yrkd : public ::testing::Test {
   int Start(const std::string &script_text) {
     const std::string script = dir + "/script";
     std::ofstream(script) << script_text;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
     std::vector<std::string> args{YRKD_PATH, "-s", script, "-S", daemon, "-C", client, "-m",
                                   semaphore};
     std::vector<char *> argv;
     for (auto &arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid, YRKD_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+    const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    pid = fork();
+    if (pid == 0) {
+      // The daemon must not outlive a test run that crashes.
+      prctl(PR_SET_PDEATHSIG, SIGTERM);
+      dup2(out, 1);
+      dup2(out, 2);
+      execv(YRKD_PATH, argv.data());
+      _exit(127);
+    }
+    close(out);
+    if (pid < 0) return -1;
     const auto deadline = Clock::now() + std::chrono::seconds(10);
     while (Clock::now() < deadline) {
       if (ReadFile(log).find("yrkd ready") != std::string::npos) return 0;
