@@ -32,12 +32,14 @@ void filter_unlock_walks(void)
 	spin_unlock_bh(&walk_lock);
 }
 
+/* The session is in the table already, its lock set up and visible to the hook. */
 int filter_create(struct sctrl_session *s)
 {
-	spin_lock_init(&s->filter_lock);
+	spin_lock_bh(&s->filter_lock);
 	s->filter_enabled = 0;
 	s->filter_count = 0;
 	s->filter_rules = NULL;
+	spin_unlock_bh(&s->filter_lock);
 	return 0;
 }
 

@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -74,8 +75,9 @@ inline Bytes ipv4_frame(size_t len, uint8_t ttl = 64, uint32_t tag = 0) {
 }
 
 inline Bytes ppp_frame(uint16_t protocol, Bytes info = {1, 2, 3, 4}) {
-  Bytes f = {0xFF, 0x03, static_cast<uint8_t>(protocol >> 8), static_cast<uint8_t>(protocol)};
-  f.insert(f.end(), info.begin(), info.end());
+  Bytes f(4 + info.size());
+  f[0] = 0xFF, f[1] = 0x03, f[2] = static_cast<uint8_t>(protocol >> 8), f[3] = static_cast<uint8_t>(protocol);
+  std::copy(info.begin(), info.end(), f.begin() + 4);
   return f;
 }
 
