@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "channel/container.h"
@@ -19,7 +20,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     std::string pattern = std::filesystem::temp_directory_path() / "yrk-channel-XXXXXX";
-    path = mkdtemp(pattern.data()) ? pattern : "";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
+    path = pattern;
   }
   ~ScratchDir() {
     std::error_code ignored;

@@ -25,12 +25,15 @@ bool FillAddress(sockaddr_un &addr, const std::string &path) {
 UnixSocket::UnixSocket(const std::string &local_path, const std::string &peer_path) {
   fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket creation failed");
-  const bool fits = FillAddress(local, local_path) & FillAddress(peer, peer_path);
-  if (fits) {
+  const bool local_fits = FillAddress(local, local_path);
+  const bool peer_fits = FillAddress(peer, peer_path);
+  if (local_fits) {
     unlink(local.sun_path);
+    // Linux gives the bound file this mode, less the umask.
     fchmod(fd, 0666);
   }
-  if (!fits || bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
+  if (!local_fits || !peer_fits ||
+      bind(fd, reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0) {
     close(fd);
     fd = -1;
     throw std::runtime_error("socket bind failed");

@@ -91,10 +91,8 @@ const char *Leaf(const char *user_path) {  // ".yrk/cfg" -> "cfg"
 }  // namespace
 
 Personals::Personals() {
-  const uid_t self = getuid();
-  if (const passwd *entry = getpwuid(self)) {
+  if (const passwd *entry = getpwuid(getuid())) {
     Take(*entry);
-    uid = self;
     Setup(Paths::kDefConfig);
   }
 }
