@@ -72,27 +72,33 @@ inline std::vector<Record> load_vectors(const std::string &name) {
   return records;
 }
 
-// Packed S-box built from the K1..K8 rows of testdata/sboxes.vec.
-inline Bytes sbox(const std::string &name) {
-  for (const auto &r : load_vectors("sboxes.vec")) {
-    if (r.section != name) continue;
-    Bytes packed(64);
-    for (int c = 0; c < 4; ++c)
-      for (int row = 0; row < 16; ++row) {
-        const std::string lo = r.at("K" + std::to_string(2 * c + 1)), hi = r.at("K" + std::to_string(2 * c + 2));
-        packed[4 * row + c] = std::uint8_t(std::stoi(lo.substr(row, 1), nullptr, 16) |
-                                           std::stoi(hi.substr(row, 1), nullptr, 16) << 4);
-      }
-    return packed;
-  }
-  throw std::runtime_error("no S-box " + name);
+struct NamedSBox {
+  Bytes packed;
+  std::string oid;
+};
+
+// Packed S-boxes built from the K1..K8 rows of testdata/sboxes.vec.
+inline const NamedSBox &named_sbox(const std::string &name) {
+  static const std::map<std::string, NamedSBox> all = [] {
+    std::map<std::string, NamedSBox> boxes;
+    for (const auto &r : load_vectors("sboxes.vec")) {
+      NamedSBox &box = boxes[r.section];
+      box.oid = r.at("OID");
+      box.packed.resize(64);
+      for (int c = 0; c < 4; ++c)
+        for (int row = 0; row < 16; ++row) {
+          const std::string lo = r.at("K" + std::to_string(2 * c + 1)), hi = r.at("K" + std::to_string(2 * c + 2));
+          box.packed[4 * row + c] = std::uint8_t(std::stoi(lo.substr(row, 1), nullptr, 16) |
+                                                 std::stoi(hi.substr(row, 1), nullptr, 16) << 4);
+        }
+    }
+    return boxes;
+  }();
+  return all.at(name);
 }
 
-inline std::string sbox_oid(const std::string &name) {
-  for (const auto &r : load_vectors("sboxes.vec"))
-    if (r.section == name) return r.at("OID");
-  throw std::runtime_error("no S-box " + name);
-}
+inline const Bytes &sbox(const std::string &name) { return named_sbox(name).packed; }
+inline const std::string &sbox_oid(const std::string &name) { return named_sbox(name).oid; }
 
 inline void init_gcrypt() {
   static const bool ready = [] {
