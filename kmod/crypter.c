@@ -43,8 +43,11 @@ static void forget_keys(struct gost_ctx *ctx)
 
 int crypter_session_setup(struct sctrl_session *s, const void __user *arg)
 {
-	struct crypt_setup *cs = &s->crypt;
+	struct crypt_setup *cs;
 
+	if (!s)
+		return -EFAULT;
+	cs = &s->crypt;
 	if (copy_from_user(cs, arg, sizeof(*cs))) {
 		s->keyed = 0;
 		memzero_explicit(cs, sizeof(*cs));

@@ -269,6 +269,7 @@ TEST_F(Crypter, MissingSessionIsLogged) {
   EXPECT_EQ(take_log(), (Strings{"Crypter outstream put error - session not found ",
                                  "Crypter instream put error - session not found "}));
   EXPECT_EQ(crypter_create(nullptr), -14);
+  EXPECT_EQ(crypter_session_setup(nullptr, &keys), -14);
 }
 
 TEST(CrypterTtl, InnerTtlDecidesTheOuterOne) {
