@@ -41,6 +41,8 @@ class ECBContext final : public Crypto::ECB_Context {
 
 template <class Engine, class KeyT, unsigned B>
 class CFBContext final : public Crypto::CFB_Context {
+  static_assert(B == sizeof(std::uint64_t), "whole blocks are handled as one 64-bit word");
+
  public:
   CFBContext(const std::shared_ptr<KeyT> &key, const void *iv) : engine_(key) {
     std::memcpy(feedback_, iv, B);
@@ -90,6 +92,8 @@ class CFBContext final : public Crypto::CFB_Context {
 
 template <class Engine, class KeyT, unsigned B>
 class ImitContext final : public Crypto::Imit_Context {
+  static_assert(B == sizeof(std::uint64_t), "whole blocks are handled as one 64-bit word");
+
  public:
   explicit ImitContext(const std::shared_ptr<KeyT> &key) : engine_(key) {}
   ~ImitContext() override { OPENSSL_cleanse(state_, B); }
@@ -97,8 +101,8 @@ class ImitContext final : public Crypto::Imit_Context {
   void imit(const void *data, unsigned int len, int last) override {
     if (len % B && !last) throw std::length_error("Imit::imit(): data length isn't multiple of block size");
     const auto *p = static_cast<const std::uint8_t *>(data);
-    for (; len >= B; len -= B, p += B) absorb(p, B);
-    if (len) absorb(p, len);
+    for (; len >= B; len -= B, p += B) absorb_block(p);
+    if (len) absorb_partial(p, len);
   }
 
   std::uint32_t result() override {
@@ -113,8 +117,18 @@ class ImitContext final : public Crypto::Imit_Context {
   }
 
  private:
+  void absorb_block(const std::uint8_t *p) {
+    std::uint64_t state, block;
+    std::memcpy(&state, state_, B);
+    std::memcpy(&block, p, B);
+    state ^= block;
+    std::memcpy(state_, &state, B);
+    engine_.imit_block(state_);
+    ++blocks_;
+  }
+
   // A partial block counts as padded with zeros.
-  void absorb(const std::uint8_t *p, unsigned n) {
+  void absorb_partial(const std::uint8_t *p, unsigned n) {
     for (unsigned i = 0; i < n; ++i) state_[i] ^= p[i];
     engine_.imit_block(state_);
     ++blocks_;

@@ -282,7 +282,7 @@ TEST(Signature, KeyAgreementIsSymmetricAndMatchesLibgcryptPoints) {
   // The same key from libgcrypt's point (UKM * d_A) * Q_B, hashed x then y,
   // each little-endian, with the CryptoPro parameter set.
   init_gcrypt();
-  gcry_mpi_t u = nullptr, d = nullptr, q = gcry_mpi_new(0);
+  gcry_mpi_t u = nullptr, d = nullptr, q = nullptr;
   const Bytes u_be(ukm.rbegin(), ukm.rend());
   gcry_mpi_scan(&u, GCRYMPI_FMT_USG, u_be.data(), 8, nullptr);
   gcry_mpi_scan(&d, GCRYMPI_FMT_USG, a.priv.data(), 32, nullptr);
