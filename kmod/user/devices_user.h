@@ -22,6 +22,9 @@ int user_threads_alive(void);
 /* The next n thread creations succeed, the one after fails; -1 never fails. */
 void user_fail_thread_after(int n);
 
+/* Makes the next sock_create_udp fail once. */
+void user_fail_socket_create(void);
+
 /* The registered tty driver, or null. */
 const struct tty_driver *user_tty_driver(void);
 /* Makes the next alloc_tty_driver (tty_register_driver) fail once. */

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "kmod/platform.h"
+#include "kmod/user/devices_user.h"
 #include "kmod/user/skb.h"
 
 /* Big enough for any UDP payload, so oversized datagrams show their length. */
@@ -33,10 +34,20 @@ struct socket {
 	struct sk_buff *head, *tail;
 };
 
+static atomic_t create_fails;
+
+void user_fail_socket_create(void)
+{
+	atomic_set(&create_fails, 1);
+}
+
 int sock_create_udp(struct socket **res)
 {
-	struct socket *sock = calloc(1, sizeof(*sock));
+	struct socket *sock;
 
+	if (atomic_xchg(&create_fails, 0))
+		return -ENOBUFS;
+	sock = calloc(1, sizeof(*sock));
 	if (!sock)
 		return -ENOMEM;
 	sock->fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
