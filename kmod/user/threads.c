@@ -122,7 +122,7 @@ void set_current_state(long state)
 	if (!t)
 		return;
 	pthread_mutex_lock(&t->lock);
-	t->state = state;
+	__atomic_store_n(&t->state, state, __ATOMIC_SEQ_CST);
 	pthread_mutex_unlock(&t->lock);
 }
 
@@ -135,18 +135,25 @@ void schedule(void)
 		return;
 	}
 	pthread_mutex_lock(&t->lock);
-	while (t->state != TASK_RUNNING)
+	while (__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) != TASK_RUNNING)
 		pthread_cond_wait(&t->woken, &t->lock);
 	pthread_mutex_unlock(&t->lock);
 }
 
+/*
+ * A running thread needs no wake-up: it sets itself sleeping before it looks
+ * for work, and of that store and the waker's (ordered before this call) one
+ * always sees the other.
+ */
 int wake_up_process(struct task_struct *t)
 {
 	int was_sleeping;
 
+	if (__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) == TASK_RUNNING)
+		return 0;
 	pthread_mutex_lock(&t->lock);
 	was_sleeping = t->state != TASK_RUNNING;
-	t->state = TASK_RUNNING;
+	__atomic_store_n(&t->state, TASK_RUNNING, __ATOMIC_SEQ_CST);
 	pthread_cond_signal(&t->woken);
 	pthread_mutex_unlock(&t->lock);
 	return was_sleeping;

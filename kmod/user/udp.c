@@ -135,11 +135,11 @@ static void *receive_loop(void *arg)
 			break;
 		if (!(fds[0].revents & POLLIN))
 			continue;
-		skb = receive_one(sock, buf);
-		if (!skb)
-			continue;
-		enqueue(sock, skb);
-		sock->data_ready(sock, skb->len);
+		/* Everything queued, one notification per datagram. */
+		while ((skb = receive_one(sock, buf))) {
+			enqueue(sock, skb);
+			sock->data_ready(sock, skb->len);
+		}
 	}
 	free(buf);
 	return NULL;
