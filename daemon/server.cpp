@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,10 +45,11 @@ bool SameSender(const sockaddr_un &a, socklen_t a_len, const sockaddr_un &b, soc
   return a_len == b_len && std::memcmp(&a, &b, std::min<size_t>(a_len, sizeof a)) == 0;
 }
 
+// Sleeps in short steps so that a stop request ends the pause.
 void Pause(int ms, const volatile std::sig_atomic_t &stop) {
-  timespec left{ms / 1000, (ms % 1000) * 1000000L};
-  while (!stop && nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
+  constexpr int kStepMs = 50;
+  for (int left = ms; left > 0 && !stop; left -= kStepMs)
+    usleep(static_cast<useconds_t>(std::min(left, kStepMs)) * 1000);
 }
 
 }  // namespace
