@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "kmod/peer/peer.h"
@@ -257,6 +258,14 @@ TEST_F(Crypter, UnreadableKeyRecordLeavesTheSessionUnkeyed) {
   user_set_unreadable(reinterpret_cast<u8 *>(&cs) + 143, 1);
   EXPECT_EQ(crypter_session_setup(s, &cs), -14);
   EXPECT_EQ(s->keyed, 0);
+  // The old keys are wiped, not left behind in an unkeyed session.
+  auto zero = [](const void *p, size_t n) {
+    auto *b = static_cast<const u8 *>(p);
+    return std::all_of(b, b + n, [](u8 x) { return x == 0; });
+  };
+  EXPECT_TRUE(zero(&s->crypt, sizeof(s->crypt)));
+  EXPECT_TRUE(zero(s->send_ctx.key, sizeof(s->send_ctx.key)));
+  EXPECT_TRUE(zero(s->recv_ctx.w, sizeof(s->recv_ctx.w)));
   user_set_unreadable(nullptr, 0);
   EXPECT_EQ(crypter_session_setup(s, nullptr), -14);
   Bytes ip = ipv4(30);
