@@ -250,6 +250,7 @@ static void outstream_drain(void)
  */
 static int thread_loop(struct stbuff_queue *q, bool (*pending)(void), void (*drain)(void))
 {
+	/* Kernel threads are left alone by the freezer unless they ask otherwise. */
 	set_user_nice(get_current(), STBUFF_NICE);
 	for (;;) {
 		set_current_state(TASK_INTERRUPTIBLE);
