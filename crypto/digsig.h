@@ -60,6 +60,7 @@ class EPoint {
 struct ParamRecord {
   std::uint8_t p[32], q[32], a[32], x[32], y[32], b[32];
 };
+static_assert(sizeof(ParamRecord) == 6 * 32);
 extern const ParamRecord psetSigA;
 extern const ParamRecord psetTest;
 

@@ -152,10 +152,11 @@ const unsigned char *GostHashBase::result() {
 void GostHashBase::step(const Block256 m) {
   struct {
     Block256 keys[4], u, v, w, s;
+    std::uint32_t words[8];
     Pieces pieces;
   } t;
   make_keys(h_, m, t.keys, t.u, t.v, t.w);
-  encrypt_quarters(t.keys, h_, t.s);
+  encrypt_quarters(t.keys, t.words, h_, t.s);
 
   t.pieces.load(t.s);
   t.pieces.psi(12, t.s);
@@ -177,12 +178,11 @@ GostHashContext::GostHashContext(const std::uint8_t *sbox) {
 
 // Each key is reversed as a whole; each quarter is reversed, encrypted and
 // reversed back.
-void GostHashContext::encrypt_quarters(const Block256 keys[4], const Block256 h, Block256 s) const {
+void GostHashContext::encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
+                                       Block256 s) const {
   for (int j = 0; j < 4; ++j) {
-    std::uint32_t words[8];
     for (int i = 0; i < 8; ++i) words[i] = be32(keys[j] + 28 - 4 * i);
     GostKey key(words, GostKey::StepKey{});
-    OPENSSL_cleanse(words, sizeof words);
     if (sbox_) key.share_sbox(borrowed(sbox_.get()));
     const GostBase engine(borrowed(&key));
 
@@ -196,13 +196,11 @@ void GostHashContext::encrypt_quarters(const Block256 keys[4], const Block256 h,
 
 // Keys take their 4-byte groups in reverse order; quarters go to the cipher
 // as they are.
-void GostHashCompatContext::encrypt_quarters(const Block256 keys[4], const Block256 h,
-                                             Block256 s) const {
+void GostHashCompatContext::encrypt_quarters(const Block256 keys[4], std::uint32_t words[8],
+                                             const Block256 h, Block256 s) const {
   for (int j = 0; j < 4; ++j) {
-    std::uint32_t words[8];
     for (int i = 0; i < 8; ++i) words[i] = le32(keys[j] + 28 - 4 * i);
     GostKey key(words, GostKey::StepKey{});
-    OPENSSL_cleanse(words, sizeof words);
     const GostBase engine(borrowed(&key));
 
     const int at = 24 - 8 * j;

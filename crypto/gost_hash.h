@@ -23,8 +23,10 @@ class GostHashBase : public Crypto::Hash_Context {
   const unsigned char *result() override;
 
  protected:
-  // S = the four quarters of H, each encrypted under its step key.
-  virtual void encrypt_quarters(const Block256 keys[4], const Block256 h, Block256 s) const = 0;
+  // S = the four quarters of H, each encrypted under its step key; words is
+  // scratch for the key words, wiped by the caller.
+  virtual void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
+                                Block256 s) const = 0;
 
  private:
   void step(const Block256 m);
@@ -44,7 +46,8 @@ class GostHashContext final : public GostHashBase {
   explicit GostHashContext(const std::uint8_t *sbox);
 
  private:
-  void encrypt_quarters(const Block256 keys[4], const Block256 h, Block256 s) const override;
+  void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
+                        Block256 s) const override;
 
   // Expanded once; every step key shares it.
   std::shared_ptr<const ExpandedSBox> sbox_;
@@ -52,7 +55,8 @@ class GostHashContext final : public GostHashBase {
 
 class GostHashCompatContext final : public GostHashBase {
  private:
-  void encrypt_quarters(const Block256 keys[4], const Block256 h, Block256 s) const override;
+  void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
+                        Block256 s) const override;
 };
 
 }  // namespace CryptoGostImpl

@@ -33,29 +33,26 @@ void contract_violation(const char *what) {
 GostKey::GostKey(const std::uint32_t *key) : GostKey(key, StepKey{}) { remask(); }
 
 GostKey::GostKey(const std::uint32_t *masked, const std::uint32_t *mask) {
-  std::memcpy(masked_, masked, sizeof masked_);
-  std::memcpy(mask_, mask, sizeof mask_);
+  std::memcpy(words_.masked, masked, sizeof words_.masked);
+  std::memcpy(words_.mask, mask, sizeof words_.mask);
   remask();
 }
 
 GostKey::GostKey(const std::uint32_t *key, StepKey) {
-  std::memcpy(masked_, key, sizeof masked_);
-  std::memset(mask_, 0, sizeof mask_);
+  std::memcpy(words_.masked, key, sizeof words_.masked);
+  std::memset(words_.mask, 0, sizeof words_.mask);
 }
 
-GostKey::~GostKey() {
-  OPENSSL_cleanse(masked_, sizeof masked_);
-  OPENSSL_cleanse(mask_, sizeof mask_);
-}
+GostKey::~GostKey() { OPENSSL_cleanse(&words_, sizeof words_); }
 
 void GostKey::dump_masked(void *masked_out, void *mask_out) const {
-  std::memcpy(masked_out, masked_, sizeof masked_);
-  std::memcpy(mask_out, mask_, sizeof mask_);
+  std::memcpy(masked_out, words_.masked, sizeof words_.masked);
+  std::memcpy(mask_out, words_.mask, sizeof words_.mask);
 }
 
 void GostKey::dump_unmasked(void *key_out) const {
   std::uint32_t plain[8];
-  for (int i = 0; i < 8; ++i) plain[i] = masked_[i] - mask_[i];
+  for (int i = 0; i < 8; ++i) plain[i] = words_.masked[i] - words_.mask[i];
   std::memcpy(key_out, plain, sizeof plain);
   OPENSSL_cleanse(plain, sizeof plain);
 }
@@ -77,8 +74,8 @@ void GostKey::remask() {
   std::uint32_t r[8];
   Crypto::fill_random(r, sizeof r);
   for (int i = 0; i < 8; ++i) {
-    masked_[i] += r[i];
-    mask_[i] += r[i];
+    words_.masked[i] += r[i];
+    words_.mask[i] += r[i];
   }
   OPENSSL_cleanse(r, sizeof r);
 }

@@ -14,6 +14,7 @@ namespace CryptoGostImpl {
 struct ExpandedSBox {
   std::uint8_t t[4][256];
 };
+static_assert(sizeof(ExpandedSBox) == 1024);
 
 // Set once the global generator can serve re-masking draws.
 extern std::atomic<int> prng_ready;
@@ -48,13 +49,16 @@ class GostKey final : public Crypto::Key {
   void share_sbox(std::shared_ptr<const ExpandedSBox> sbox);
   void remask();
 
-  const std::uint32_t *masked() const { return masked_; }
-  const std::uint32_t *mask() const { return mask_; }
+  const std::uint32_t *masked() const { return words_.masked; }
+  const std::uint32_t *mask() const { return words_.mask; }
   const ExpandedSBox *sbox() const { return sbox_.get(); }
 
  private:
-  std::uint32_t masked_[8];
-  std::uint32_t mask_[8];
+  // Adjacent, so one wipe clears both.
+  struct {
+    std::uint32_t masked[8];
+    std::uint32_t mask[8];
+  } words_;
   std::shared_ptr<const ExpandedSBox> sbox_;
 };
 
