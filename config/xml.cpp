@@ -21,7 +21,8 @@ XMLTag::XMLTag(const std::string &name, const std::string &body) {
   Load("<" + name + ">" + body + "</" + name + ">");
 }
 
-XMLTag::XMLTag(const XMLTag &other) : name_(other.name_), body_(other.body_) {
+XMLTag::XMLTag(const XMLTag &other)
+    : name_(other.name_), body_(other.body_), unparsed_(other.unparsed_), lossy_(other.lossy_) {
   children_.reserve(other.children_.size());
   for (const auto &child : other.children_) children_.push_back(std::make_unique<XMLTag>(*child));
 }
@@ -32,6 +33,8 @@ XMLTag &XMLTag::operator=(const XMLTag &other) {
     std::swap(name_, copy.name_);
     std::swap(body_, copy.body_);
     std::swap(children_, copy.children_);
+    unparsed_ = copy.unparsed_;
+    lossy_ = copy.lossy_;
     found_.clear();
   }
   return *this;
@@ -48,14 +51,18 @@ std::size_t XMLTag::Parse(std::string_view text, int depth) {
   name_.clear();
   body_.clear();
   Clear();
+  unparsed_ = lossy_ = false;
   const std::size_t open = text.find('<');
   if (open == std::string_view::npos) return text.size();  // plain text, all consumed
+  // From here on an incomplete element keeps none of its text.
+  lossy_ = true;
   const std::size_t gt = text.find('>', open);
   if (gt == std::string_view::npos) return 0;
   name_ = text.substr(open + 1, gt - open - 1);
   const std::string marker = "</" + name_ + ">";
   const std::size_t close = text.find(marker, gt);
   if (close == std::string_view::npos) return 0;
+  lossy_ = false;
   body_ = text.substr(gt + 1, close - gt - 1);
   ParseChildren(depth);
   // The whole closing marker is consumed: a name may hold "<", and the next
@@ -64,15 +71,22 @@ std::size_t XMLTag::Parse(std::string_view text, int depth) {
 }
 
 void XMLTag::ParseChildren(int depth) {
-  if (depth >= kMaxDepth) return;
   const std::string_view body(body_);
+  if (depth >= kMaxDepth) {
+    unparsed_ = body.find('<') != std::string_view::npos;
+    return;
+  }
   std::size_t offset = 0;
   while (offset < body.size()) {
     auto child = std::make_unique<XMLTag>();
     const std::size_t used = child->Parse(body.substr(offset), depth + 1);
     // An element without ">" or without its closing marker ends the children;
-    // the body keeps the text as read.
-    if (used == 0) break;
+    // the body keeps the text as read, but a rebuilt body would lose it.
+    if (used == 0) {
+      unparsed_ = true;
+      lossy_ = !children_.empty();
+      break;
+    }
     offset += used;
     if (!child->body_.empty()) children_.push_back(std::move(child));
   }
@@ -112,8 +126,16 @@ XMLTag *XMLTag::First(const std::string &name) {
   return nullptr;
 }
 
+bool XMLTag::Lossy() const {
+  if (lossy_) return true;
+  for (const auto &child : children_)
+    if (child->Lossy()) return true;
+  return false;
+}
+
 XMLTag &XMLTag::Add(const XMLTag &tag) {
   found_.clear();
+  if (unparsed_) lossy_ = true;  // the body will be rebuilt from the children
   children_.push_back(std::make_unique<XMLTag>(tag));
   return *children_.back();
 }
@@ -148,6 +170,8 @@ void XML::Load() {
 
 void XML::Store() {
   if (locked_) throw std::runtime_error("locked");
+  // A damaged file stays as it is rather than lose what could not be read.
+  if (root_.Lossy()) throw std::runtime_error("write failed");
   text_.clear();
   root_.Store(text_, 0);
   switch (AtomicFile::Replace(path_, text_)) {

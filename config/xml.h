@@ -31,6 +31,12 @@ class XMLTag {
   // kept as text.
   std::size_t Load(const std::string &text);
 
+  // True when writing this subtree would drop text that was loaded but did
+  // not become part of the tree: an element without its closing marker, or a
+  // body cut short by an incomplete element whose parent has (or had) children
+  // to rebuild it from. A childless body keeps such text and is written as read.
+  bool Lossy() const;
+
   // Serialises this element at `depth` TABs of indentation and inserts the
   // result at the front of `out`. A parent's body is rebuilt from its children.
   void Store(std::string &out, int depth);
@@ -67,6 +73,8 @@ class XMLTag {
   std::string body_;
   std::vector<std::unique_ptr<XMLTag>> children_;
   TagList found_;
+  bool unparsed_ = false;  // the body holds a "<" that no child took
+  bool lossy_ = false;     // see Lossy()
 };
 
 // One document file. Used as: construct, Load, look up and change the tree,
@@ -84,7 +92,8 @@ class XML {
   // same directory that then replaces the old one (owner, group and mode are
   // kept), so a failure leaves the old file intact. Throws std::runtime_error:
   // "locked" without a Load since construction or the last Store, "open
-  // failed" or "write failed".
+  // failed" or "write failed" (also, before touching the file, when the tree
+  // would drop text of a damaged file; see XMLTag::Lossy).
   void Store();
 
   XMLTag::TagList &FindTag(const std::string &name) { return root_.FindTag(name); }

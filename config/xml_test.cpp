@@ -349,6 +349,48 @@ TEST_F(XMLFile, OpenFailedLeavesTheOldFileAndAllowsARetry) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
 }
 
+TEST(XMLTagGrammar, LossyWhenARebuiltBodyWouldDropUnreadText) {
+  XMLTag tag;
+  tag.Load("<R><A>1</A><C>x<B>2</B></R>");  // A read, the rest only raw
+  EXPECT_TRUE(tag.Lossy());
+  tag.Load("<R><A>x<y</A></R>");  // a lone "<" in a childless value
+  EXPECT_FALSE(tag.Lossy());
+  XMLTag copy(tag);
+  copy.Add(XMLTag("N", "v"));
+  EXPECT_FALSE(copy.Lossy());
+  tag.Load("<R><C>x<B>2</B></R>");
+  EXPECT_FALSE(tag.Lossy());  // written as read while it has no children
+  XMLTag grown(tag);
+  grown.Add(XMLTag("N", "v"));
+  EXPECT_TRUE(grown.Lossy());
+  tag.Load("<R><A>1</A>");
+  EXPECT_TRUE(tag.Lossy());
+  tag.Load("no element");
+  EXPECT_FALSE(tag.Lossy());
+}
+
+TEST_F(XMLFile, DamagedFileIsNotOverwrittenWithWhatCouldBeRead) {
+  // A file cut short, a broken element after a good one, and one before good
+  // ones: writing the tree back would drop everything after the break (all
+  // the accounts of a list, or the whole document).
+  for (const std::string old : {"<R>\n\t<A>1</A>\n\t<B>2", "<R><A>1</A><C>x<B>2</B></R>",
+                                "<R><C>x<B>2</B></R>", "<R"}) {
+    WriteFile(path, old);
+    XML doc(path.c_str());
+    doc.Load();
+    doc.Add(XMLTag("N", "v"));
+    EXPECT_EQ(ErrorOf([&] { doc.Store(); }), "write failed") << old;
+    EXPECT_EQ(ReadFile(path), old);
+  }
+  // A value with a lone "<" is no damage.
+  WriteFile(path, "<R><A>x<y</A></R>");
+  XML doc(path.c_str());
+  doc.Load();
+  doc.Add(XMLTag("N", "v"));
+  doc.Store();
+  EXPECT_EQ(ReadFile(path), "<R>\n\t<A>x<y</A>\n\t<N>v</N>\n</R>\n");
+}
+
 TEST_F(XMLFile, WriteFailedLeavesTheOldFileAndNoLeftovers) {
   const std::string old = "<R><A>1</A></R>";
   WriteFile(path, old);
