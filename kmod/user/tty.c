@@ -9,7 +9,9 @@
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include "kmod/platform.h"
 #include "kmod/user/devices_user.h"
@@ -34,8 +36,9 @@ struct tty_struct {
 	int index;
 	bool open;
 	int hangups;
-	pthread_mutex_t lock;
-	pthread_cond_t arrived;
+	pthread_mutex_t lock;	/* guards the delivered frames */
+	int arrived;		/* eventfd: a frame came or the line hung up */
+	bool waiting;		/* a reader found nothing and sleeps on arrived */
 	struct delivered *head, *tail;
 };
 
@@ -78,7 +81,7 @@ struct tty_driver *alloc_tty_driver(int lines)
 		ud->tty[i].driver = driver;
 		ud->tty[i].index = i;
 		pthread_mutex_init(&ud->tty[i].lock, NULL);
-		pthread_cond_init(&ud->tty[i].arrived, NULL);
+		ud->tty[i].arrived = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 	}
 	driver->num = lines;
 	driver->platform = ud;
@@ -91,7 +94,7 @@ void put_tty_driver(struct tty_driver *driver)
 
 	for (int i = 0; i < ud->lines; i++) {
 		pthread_mutex_destroy(&ud->tty[i].lock);
-		pthread_cond_destroy(&ud->tty[i].arrived);
+		close(ud->tty[i].arrived);
 	}
 	free(ud);
 	free(driver);
@@ -177,9 +180,18 @@ void user_tty_close(struct tty_struct *tty)
 	discard_delivered(tty);
 }
 
+static void signal_arrival(struct tty_struct *tty)
+{
+	u64 one = 1;
+
+	if (write(tty->arrived, &one, sizeof(one)) < 0)
+		return;	/* the counter is saturated: readers are due anyway */
+}
+
 void tty_ldisc_receive(struct tty_struct *tty, const u8 *data, int count)
 {
 	struct delivered *d;
+	bool wake;
 
 	if (count < 0 || !(d = malloc(sizeof(*d) + (size_t)count)))
 		return;
@@ -192,36 +204,48 @@ void tty_ldisc_receive(struct tty_struct *tty, const u8 *data, int count)
 	else
 		tty->head = d;
 	tty->tail = d;
-	pthread_cond_broadcast(&tty->arrived);
+	wake = tty->waiting;
+	tty->waiting = false;
 	pthread_mutex_unlock(&tty->lock);
+	if (wake)
+		signal_arrival(tty);
+}
+
+/* The first delivered frame, taken off the line; or null, the reader then waiting. */
+static struct delivered *take_delivered(struct tty_struct *tty)
+{
+	struct delivered *d;
+
+	pthread_mutex_lock(&tty->lock);
+	d = tty->head;
+	if (d) {
+		tty->head = d->next;
+		if (!tty->head)
+			tty->tail = NULL;
+	}
+	tty->waiting = !d;
+	pthread_mutex_unlock(&tty->lock);
+	return d;
 }
 
 int user_tty_read(struct tty_struct *tty, void *buf, int size, int timeout_ms)
 {
-	struct timespec deadline;
 	struct delivered *d;
 	int len;
 
-	clock_gettime(CLOCK_REALTIME, &deadline);
-	deadline.tv_sec += timeout_ms / 1000;
-	deadline.tv_nsec += (long)(timeout_ms % 1000) * 1000000L;
-	if (deadline.tv_nsec >= 1000000000L) {
-		deadline.tv_sec++;
-		deadline.tv_nsec -= 1000000000L;
-	}
-	pthread_mutex_lock(&tty->lock);
-	while (!tty->head) {
-		if (pthread_cond_timedwait(&tty->arrived, &tty->lock, &deadline) == ETIMEDOUT &&
-		    !tty->head) {
-			pthread_mutex_unlock(&tty->lock);
-			return -1;
+	while (!(d = take_delivered(tty))) {
+		struct pollfd p = { .fd = tty->arrived, .events = POLLIN };
+		u64 count;
+
+		if (poll(&p, 1, timeout_ms) <= 0) {
+			d = take_delivered(tty);
+			if (!d)
+				return -1;
+			break;
 		}
+		if (read(tty->arrived, &count, sizeof(count)) < 0)
+			continue;	/* another reader took the signal */
 	}
-	d = tty->head;
-	tty->head = d->next;
-	if (!tty->head)
-		tty->tail = NULL;
-	pthread_mutex_unlock(&tty->lock);
 	len = d->len < size ? d->len : size;
 	memcpy(buf, d->data, (size_t)len);
 	free(d);
@@ -244,8 +268,8 @@ void tty_hangup_waiters(struct tty_struct *tty)
 	/* No caller sleeps on a line here and lines have no pty peer: count the wake-up. */
 	pthread_mutex_lock(&tty->lock);
 	tty->hangups++;
-	pthread_cond_broadcast(&tty->arrived);
 	pthread_mutex_unlock(&tty->lock);
+	signal_arrival(tty);
 }
 
 int user_tty_hangups(struct tty_struct *tty)
