@@ -138,10 +138,6 @@ void CopyField(const ParamKey &k, const session_params &from, session_params &to
   std::visit([&](auto member) { to.*member = from.*member; }, k.field);
 }
 
-// The tag format has no escaping: a "<" in a value would turn into elements
-// on the next load and could swallow its neighbours.
-bool Storable(const std::string &value) { return value.find('<') == std::string::npos; }
-
 // Overlays every "PARAMETERS" element of a loaded document, later ones last.
 void ReadParams(XML &doc, YrkParamsStruct &out) {
   for (XMLTag *params : doc.FindTag("PARAMETERS")) {
@@ -248,7 +244,7 @@ int InsertAccount(XML &doc, const _Account &in) {
 
   const auto keys = AccountKeys(in);
   for (const auto &[key, value] : keys)
-    if (!Storable(value)) return -22;
+    if (!XMLTag::CanHold(value)) return -22;
   XMLTag account("ACCOUNT");
   for (const auto &[key, value] : keys) account.Add(XMLTag(key, value));
   lists.front()->Add(account);
@@ -270,7 +266,7 @@ void Config::GetParams(YrkParamsStruct &out) const {
 }
 
 void Config::SetParams(const YrkParamsStruct &in) const {
-  if (!Storable(in.def_account) || !Storable(in.key)) throw std::runtime_error("invalid value");
+  if (!XMLTag::CanHold(in.def_account) || !XMLTag::CanHold(in.key)) throw std::runtime_error("invalid value");
   XML doc(user_path_.c_str());
   doc.Load();
   XMLTag *params = doc.FindOrAdd("PARAMETERS").front();

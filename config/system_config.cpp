@@ -25,12 +25,10 @@ bool NameIs(XMLTag &server, const std::string &name) {
   return first && first->Body() == name;
 }
 
-// The tag format has no escaping: a "<" in a value would turn into elements
-// on the next load and could swallow its neighbours.
 bool Storable(const DistinguishedName &dn) {
-  if (dn.NAME.find('<') != std::string::npos) return false;
+  if (!XMLTag::CanHold(dn.NAME)) return false;
   for (const ServerKey &k : kServerKeys)
-    if ((dn.*k.field).find('<') != std::string::npos) return false;
+    if (!XMLTag::CanHold(dn.*k.field)) return false;
   return true;
 }
 

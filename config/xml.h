@@ -59,6 +59,10 @@ class XMLTag {
   // the result list alone.
   XMLTag *First(const std::string &name);
 
+  // Whether `value` survives a store and load as one value. The format has no
+  // escaping: a "<" would turn into elements and could swallow neighbours.
+  static bool CanHold(const std::string &value) { return value.find('<') == std::string::npos; }
+
   std::string &Name() { return name_; }
   std::string &Body() { return body_; }
   const std::string &Name() const { return name_; }
