@@ -366,6 +366,26 @@ TEST_F(ConfigTest, DelAccountRemovesTheFirstOfEachListAndAlwaysStores) {
             "<YRK>\n\t<PARAMETERS>\n\t\t<MTU>1</MTU>\n\t</PARAMETERS>\n\t<ACCOUNTS>\n</ACCOUNTS>\n</YRK>\n");
 }
 
+TEST_F(ConfigTest, DamagedDocumentIsNotRewrittenWithoutItsUnreadPart) {
+  // A mistyped tag in the list hides the accounts after it; writing the list
+  // back would drop them. Changes fail and the file stays as it is.
+  Config config = Open("<ACCOUNTS><ACCOUNT><NAME>a</NAME></ACCOUNT><ACCOUN><NAME>b</NAME>"
+                       "</ACCOUNT><ACCOUNT><NAME>c</NAME></ACCOUNT></ACCOUNTS>");
+  const std::string before = ReadFile(path);
+  _Account c = Named("c");
+  EXPECT_EQ(config.GetAccount(c), -1006);
+  EXPECT_THROW(config.DelAccount(Named("a")), std::runtime_error);
+  EXPECT_THROW(config.AddAccount(Named("d")), std::runtime_error);
+  EXPECT_EQ(ReadFile(path), before);
+
+  // "PARAMETERS" is rewritten as a whole, so its damage is simply replaced.
+  Config params = Open("<PARAMETERS><MTU>1300</MTU><KEY>x</PARAMETERS>");
+  params.SetParams(YrkParamsStruct());
+  YrkParamsStruct back;
+  params.GetParams(back);
+  EXPECT_EQ(back.mtu, 1450);
+}
+
 TEST_F(ConfigTest, ListAccountsReadsEveryNamedAccount) {
   Config config = Open("<PARAMETERS><MTU>1300</MTU></PARAMETERS>"
                        "<ACCOUNTS><ACCOUNT><NAME>a</NAME><MTU>1</MTU></ACCOUNT><ACCOUNT><MTU>9</MTU>"

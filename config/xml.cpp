@@ -152,6 +152,7 @@ void XMLTag::Del(XMLTag *child) {
 void XMLTag::Clear() {
   found_.clear();
   children_.clear();
+  unparsed_ = lossy_ = false;  // the caller gives up the old content
 }
 
 XML::XML(const char *path) : path_(path) {}

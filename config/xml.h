@@ -52,7 +52,8 @@ class XMLTag {
   // without children gets the body "\n". The last FindTag list is not updated.
   void Del(XMLTag *child);
 
-  // Destroys all children; the body stays as it is.
+  // Destroys all children; the body stays as it is. Text the loader could
+  // not read counts as given up (see Lossy).
   void Clear();
 
   // The first direct child named `name`, or null. Unlike FindTag it leaves

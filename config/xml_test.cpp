@@ -363,6 +363,10 @@ TEST(XMLTagGrammar, LossyWhenARebuiltBodyWouldDropUnreadText) {
   XMLTag grown(tag);
   grown.Add(XMLTag("N", "v"));
   EXPECT_TRUE(grown.Lossy());
+  tag.Load("<R><A>1</A><C>x</R>");
+  tag.Clear();  // the content is given up on purpose
+  tag.Add(XMLTag("N", "v"));
+  EXPECT_FALSE(tag.Lossy());
   tag.Load("<R><A>1</A>");
   EXPECT_TRUE(tag.Lossy());
   tag.Load("no element");
