@@ -62,21 +62,29 @@ void add256(Block256 sum, const Block256 m) {
   }
 }
 
-// The 16-bit pieces y1..y16, y1 the least significant.
-struct Pieces {
+// The mixing of one step on the 16-bit pieces y1..y16 (y1 the least
+// significant): psi shifts in y1 ^ y2 ^ y3 ^ y4 ^ y13 ^ y16 on top, so
+// psi^n of a window y[0..15] is the window y[n..n+15] of the extended run.
+struct Mixer {
   std::uint16_t y[16 + 61];
 
-  void load(const Block256 b) {
-    for (int j = 0; j < 16; ++j) y[j] = std::uint16_t(b[30 - 2 * j] << 8 | b[31 - 2 * j]);
+  static std::uint16_t piece(const Block256 b, int j) { return std::uint16_t(b[30 - 2 * j] << 8 | b[31 - 2 * j]); }
+
+  void psi(int n) {
+    for (int j = 0; j < n; ++j) y[j + 16] = y[j] ^ y[j + 1] ^ y[j + 2] ^ y[j + 3] ^ y[j + 12] ^ y[j + 15];
   }
-  // psi^n: each psi shifts in y1 ^ y2 ^ y3 ^ y4 ^ y13 ^ y16 on top; the
-  // result is the window y[n .. n+15].
-  void psi(int n, Block256 out) {
-    for (int j = 0; j < n; ++j)
-      y[j + 16] = y[j] ^ y[j + 1] ^ y[j + 2] ^ y[j + 3] ^ y[j + 12] ^ y[j + 15];
+
+  // H' = psi^61(H ^ psi(M ^ psi^12(S))).
+  void mix(const Block256 s, const Block256 m, Block256 h) {
+    for (int j = 0; j < 16; ++j) y[j] = piece(s, j);
+    psi(12);
+    for (int j = 0; j < 16; ++j) y[j] = y[12 + j] ^ piece(m, j);
+    psi(1);
+    for (int j = 0; j < 16; ++j) y[j] = y[1 + j] ^ piece(h, j);
+    psi(61);
     for (int j = 0; j < 16; ++j) {
-      out[30 - 2 * j] = std::uint8_t(y[n + j] >> 8);
-      out[31 - 2 * j] = std::uint8_t(y[n + j]);
+      h[30 - 2 * j] = std::uint8_t(y[61 + j] >> 8);
+      h[31 - 2 * j] = std::uint8_t(y[61 + j]);
     }
   }
 };
@@ -153,19 +161,11 @@ void GostHashBase::step(const Block256 m) {
   struct {
     Block256 keys[4], u, v, w, s;
     std::uint32_t words[8];
-    Pieces pieces;
+    Mixer mixer;
   } t;
   make_keys(h_, m, t.keys, t.u, t.v, t.w);
   encrypt_quarters(t.keys, t.words, h_, t.s);
-
-  t.pieces.load(t.s);
-  t.pieces.psi(12, t.s);
-  xor256(t.s, m, t.s);
-  t.pieces.load(t.s);
-  t.pieces.psi(1, t.s);
-  xor256(h_, t.s, t.s);
-  t.pieces.load(t.s);
-  t.pieces.psi(61, h_);
+  t.mixer.mix(t.s, m, h_);
   OPENSSL_cleanse(&t, sizeof t);
 }
 
