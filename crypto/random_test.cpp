@@ -163,7 +163,8 @@ TEST(Rng, SystemSourceErrors) {
 TEST(Rng, GlobalGeneratorArmsReMaskingWithoutRecursion) {
   EXPECT_EQ(CryptoGostImpl::prng_ready.load(), 1);
   auto &rng = Crypto::Random::rng;
-  Bytes drain(std::max(rng.Available() - 1, 0));
+  Crypto::Random::Init();
+  Bytes drain(RNG::kServable - 1);
   rng.Get(drain.data(), unsigned(drain.size()));
   ASSERT_EQ(rng.Available(), 1);
   const unsigned long before = rng.Rekeys();
