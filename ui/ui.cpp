@@ -134,7 +134,12 @@ void UI::CallbackNotify(Message &msg) {
 void UI::UpdateParameters(session_params &params) {
   Message msg(kKindParameters);
   msg.Add(&params, sizeof params);
-  Issue(msg);
+  // Telling the daemon is best effort: the stored change stands whether or
+  // not the channel can even be opened.
+  try {
+    Issue(msg);
+  } catch (const std::exception &) {
+  }
 }
 
 int UI::AppendLog(int32_t event_type, const std::string &text) {

@@ -50,7 +50,8 @@ class UI {
   // 0 or a negative result code; never throws.
   int SendCommand(int number, ParameterBag &bag);
 
-  // Sends the block to the daemon (kind 6); the reply is ignored.
+  // Sends the block to the daemon (kind 6); the reply, and a channel that
+  // cannot be opened, are ignored.
   void UpdateParameters(session_params &params);
   // Asks the daemon to write an event (kind 7); returns the issuer's result.
   int AppendLog(int32_t event_type, const std::string &text);

@@ -367,3 +367,15 @@ TEST_F(CommandLayer, DaemonAbsentDoesNotChangeTheResult) {
   EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
   EXPECT_EQ(Send(13, {}), 0);
 }
+
+TEST_F(CommandLayer, UnusableClientSocketDoesNotTurnAStoredChangeIntoAFailure) {
+  AddAccount("work");
+  files.client_socket = dir / "no" / "such" / "client.soc";  // bind fails
+  ui = std::make_unique<TestUI>(files);
+  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
+  _Account stored;
+  stored.name = "work";
+  ASSERT_EQ(UserConfig().GetAccount(stored), 0);
+  EXPECT_EQ(stored.conn.mtu, 1000);
+  EXPECT_EQ(Send(12, {}, {{PARAM_MTU, 1400}}), 0);
+}
