@@ -4,8 +4,11 @@
 #include "kmod/ttysim.h"
 #include "kmod/udpt.h"
 
-#define PPP_PROTO_IPV4 0x0021
+#define PPP_ADDRESS 0xFF
+#define PPP_CONTROL 0x03
 #define PPP_PROTO_EAP 0xC227
+#define PPP_PROTO_IPV4 0x0021
+#define PPP_PROTO_EVENT 0xC002
 /* Shorter frames carry no IPv4 header worth a TTL. */
 #define TTL_MIN_FRAME 24
 #define TTL_OFFSET 12
@@ -184,6 +187,21 @@ void crypter_outstream_put(struct sctrl_session *s)
 	udpt_outstream_put(s);
 }
 
+/*
+ * Once keyed, the module sends nothing plain but EAP, and the server protects
+ * its traffic as well.  A plain frame is then let up only when the PPP stack
+ * can read it as nothing but a control protocol: address and control
+ * present, an uncompressed protocol number from 0x8000 up (LCP, IPCP, EAP,
+ * ...), and not the module's own event frames.  Everything else was injected:
+ * IPv4 in any spelling the stack accepts (address and control left out,
+ * protocol field compressed), other network protocols, forged events.
+ */
+static bool plain_frame_allowed_keyed(const u8 *frame, s32 len)
+{
+	return len >= 4 && frame[0] == PPP_ADDRESS && frame[1] == PPP_CONTROL &&
+	       (frame[2] & 0x81) == 0x80 && frame_protocol(frame, len) != PPP_PROTO_EVENT;
+}
+
 static void drop_frame(struct sctrl_session *s)
 {
 	s->in.len = 0;
@@ -213,8 +231,7 @@ void crypter_instream_put(struct sctrl_session *s)
 			drop_frame(s);
 			return;
 		}
-	} else if (s->keyed && frame_protocol(f->data, f->len) == PPP_PROTO_IPV4) {
-		/* A keyed session never sends IPv4 plain: this one was injected. */
+	} else if (s->keyed && !plain_frame_allowed_keyed(f->data, f->len)) {
 		drop_frame(s);
 		return;
 	}

@@ -158,6 +158,23 @@ TEST_F(Crypter, PlainIpv4OnAKeyedSessionIsAnInjection) {
   expect_refused(other_type, "IPv4 under an unknown type");
 }
 
+// A synchronous PPP line takes address and control as optional and a
+// protocol field of one byte when its low bit is set: each spelling below
+// reaches the stack as IPv4 (or another network protocol) all the same.
+TEST_F(Crypter, PlainNetworkFramesInAnySpellingAreInjections) {
+  Bytes ip = ipv4(40);
+  Bytes no_address(ip.begin() + 2, ip.end());                      // 00 21 45 ...
+  Bytes compressed = ip;                                           // FF 03 21 45 ...
+  compressed.erase(compressed.begin() + 2);
+  Bytes bare(ip.begin() + 3, ip.end());                            // 21 45 ...
+  for (const Bytes &f : {no_address, compressed, bare, ppp(0x0057, random_bytes(40)), ppp(0x002D, random_bytes(40)),
+                         ppp(0x0081, random_bytes(8)), Bytes{0xFF, 0x03}, Bytes{}})
+    expect_refused(kmod_peer::Peer::plain(f), "plain frame of " + std::to_string(f.size()) + " bytes");
+  // Nor may the network forge the module's own event frames.
+  expect_refused(kmod_peer::Peer::plain(decerror_event(99)), "forged event");
+  EXPECT_EQ(receive_datagram(s, kmod_peer::Peer::plain(ppp(0x80FD, {1, 2}))), ppp(0x80FD, {1, 2}));
+}
+
 TEST_F(Crypter, UnkeyedSessionDeliversEverythingUnchanged) {
   sctrl_session *fresh = make_session(5);
   Bytes ip = ipv4(60);
