@@ -144,14 +144,15 @@ static bool mac_equal(const u8 *a, const u8 *b)
 
 s32 DecryptFrame(struct gost_ctx *ctx, u8 *buf, s32 len)
 {
-	s32 n = len - CRYPTER_TRAILER;
+	s32 n;
 	u32 key[8];
 	u8 mac[8];
 	u64 r;
 	bool ok;
 
-	if (n <= 0)
+	if (len <= CRYPTER_TRAILER)	/* compared first: len - 16 may overflow */
 		return 0;
+	n = len - CRYPTER_TRAILER;
 	r = get_be64(buf + n);
 	if (!replay_fresh(ctx, r))
 		return 0;

@@ -192,6 +192,28 @@ TEST_F(Crypter, ShortOrTruncatedProtectedDatagramsAreRefused) {
   EXPECT_EQ(receive_datagram(s, d), frame);
 }
 
+// Each datagram sits in a buffer of exactly its length, so the sanitizers
+// see any read past its end.
+TEST_F(Crypter, DatagramsOfEveryLengthAreCheckedWithinTheirBytes) {
+  for (u8 type : {0, 1, 2}) {
+    for (s32 len = 0; len <= 2100; ++len) {
+      Bytes d = random_bytes(len);
+      if (len) d[0] = type;
+      s->in = {d.data(), len};
+      crypter_instream_put(s);
+    }
+  }
+  take_log();
+  for (s32 len : {2101, 4096, 30001, 65535}) {
+    Bytes d = random_bytes(len);
+    EXPECT_EQ(DecryptFrame(&s->recv_ctx, d.data(), len), 0) << len;
+  }
+  u8 none[1] = {};
+  for (s32 len : {INT32_MIN, INT32_MIN + 15, -1, 0, 16})
+    EXPECT_EQ(DecryptFrame(&s->recv_ctx, none, len), 0) << len;
+  EXPECT_EQ(s->recv_ctx.counter, 0u);
+}
+
 TEST_F(Crypter, EveryFlippedBitIsRefused) {
   Bytes frame = ipv4(24);
   Bytes good = peer->protect_at(frame, 5);
