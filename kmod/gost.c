@@ -78,31 +78,39 @@ void gost_build_tables(struct gost_tables *t, const u8 sbox[GOST_SBOX_SIZE])
 		ROUND2(a, b, k[1], k[0]);	\
 	} while (0)
 
-/* E on (n1, n2); the result comes back exchanged as the standard wants. */
-static inline void encrypt_words(const u32 *k, const struct gost_tables *t,
-				 u32 *n1, u32 *n2)
+/*
+ * The 32 rounds on (n1, n2): K0..K7, sixteen more with K0..K7 (E) or K7..K0
+ * (D), then K7..K0; the result comes back exchanged as the standard wants.
+ * Always inlined, so each caller gets one straight run of rounds.
+ */
+static inline __attribute__((always_inline)) void
+rounds32(const u32 *k, const struct gost_tables *t, u32 *n1, u32 *n2, bool decrypt)
 {
 	u32 a = *n1, b = *n2;
 
 	UP8(a, b, k);
-	UP8(a, b, k);
-	UP8(a, b, k);
+	if (decrypt) {
+		DOWN8(a, b, k);
+		DOWN8(a, b, k);
+	} else {
+		UP8(a, b, k);
+		UP8(a, b, k);
+	}
 	DOWN8(a, b, k);
 	*n1 = b;
 	*n2 = a;
 }
 
+static inline void encrypt_words(const u32 *k, const struct gost_tables *t,
+				 u32 *n1, u32 *n2)
+{
+	rounds32(k, t, n1, n2, false);
+}
+
 static inline void decrypt_words(const u32 *k, const struct gost_tables *t,
 				 u32 *n1, u32 *n2)
 {
-	u32 a = *n1, b = *n2;
-
-	UP8(a, b, k);
-	DOWN8(a, b, k);
-	DOWN8(a, b, k);
-	DOWN8(a, b, k);
-	*n1 = b;
-	*n2 = a;
+	rounds32(k, t, n1, n2, true);
 }
 
 /* M16 of the imito-insert: K0..K7 twice, written back without exchange. */
