@@ -81,8 +81,6 @@ __attribute__((weak)) void stbuff_logger_put_finish(void) {
   recorder().events.push_back({slot.sid, std::vector<uint8_t>(slot.data, slot.data + slot.len)});
 }
 
-__attribute__((weak)) void stbuff_logger_put_cancel(void) { kmod_testing::event_slot_taken = false; }
-
 __attribute__((weak)) void udpt_outstream_put(sctrl_session *s) {
   std::vector<uint8_t> bytes(s->out.header, s->out.header + s->out.header_len);
   bytes.insert(bytes.end(), s->out.data, s->out.data + s->out.len);
