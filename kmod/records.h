@@ -64,9 +64,17 @@ struct traffic_stats {
 };
 
 static_assert(sizeof(struct session_setup) == 44, "session_setup layout");
+static_assert(offsetof(struct session_setup, peer_addr) == 4, "session_setup layout");
+static_assert(offsetof(struct session_setup, local_addr) == 8, "session_setup layout");
+static_assert(offsetof(struct session_setup, peer_port) == 12, "session_setup layout");
+static_assert(offsetof(struct session_setup, local_port) == 14, "session_setup layout");
 static_assert(offsetof(struct session_setup, traffic_events) == 20, "session_setup layout");
 static_assert(sizeof(struct crypt_setup) == 144, "crypt_setup layout");
+static_assert(offsetof(struct crypt_setup, send_iv) == 32, "crypt_setup layout");
+static_assert(offsetof(struct crypt_setup, recv_iv) == 40, "crypt_setup layout");
+static_assert(offsetof(struct crypt_setup, key_mask) == 48, "crypt_setup layout");
 static_assert(offsetof(struct crypt_setup, sbox) == 80, "crypt_setup layout");
+static_assert(offsetof(struct traffic_stats, frames_sent) == 24, "traffic_stats layout");
 static_assert(sizeof(struct filter_list_desc) == 8, "filter_list_desc layout");
 static_assert(sizeof(struct filter_rule) == 8, "filter_rule layout");
 static_assert(sizeof(struct traffic_stats) == 32, "traffic_stats layout");

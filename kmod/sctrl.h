@@ -81,6 +81,8 @@ struct sctrl_event_traffic {
 
 static_assert(sizeof(struct sctrl_event_decerror) == 12, "decryption error event layout");
 static_assert(sizeof(struct sctrl_event_traffic) == 32, "traffic event layout");
+static_assert(offsetof(struct sctrl_event_traffic, saddr) == 20, "traffic event layout");
+static_assert(offsetof(struct sctrl_event_traffic, dport) == 30, "traffic event layout");
 
 /* The module-wide counters. */
 extern struct traffic_stats stats;
