@@ -189,11 +189,11 @@ void crypter_outstream_put(struct sctrl_session *s)
 }
 
 /*
- * Once keyed, the module sends nothing plain but EAP, and the server protects
- * its traffic as well.  A plain frame is then let up only when the PPP stack
- * can read it as nothing but a control protocol: address and control
- * present, an uncompressed protocol number from 0x8000 up (LCP, IPCP, EAP,
- * ...), and not the module's own event frames.  Everything else was injected:
+ * Once keyed, the module sends nothing plain but EAP.  A plain frame from the
+ * network is then let up only when the PPP stack above can read it as
+ * nothing but a control protocol: address and control present, an
+ * uncompressed protocol number from 0x8000 up (LCP, IPCP, EAP, ...), and not
+ * the module's own event frames.  Everything else was injected:
  * IPv4 in any spelling the stack accepts (address and control left out,
  * protocol field compressed), other network protocols, forged events.
  */
