@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "kmod/peer/peer.h"
+#include "kmod/stbuff.h"
 #include "kmod/testing/random.h"
 #include "kmod/testing/recorder.h"
 #include "kmod/user/platform_user.h"
@@ -314,6 +316,11 @@ TEST_F(Crypter, MissingSessionIsLogged) {
                                  "Crypter instream put error - session not found "}));
   EXPECT_EQ(crypter_create(nullptr), -14);
   EXPECT_EQ(crypter_session_setup(nullptr, &keys), -14);
+}
+
+TEST_F(Crypter, TestHelpersRefuseMoreThanASlotHolds) {
+  EXPECT_THROW(send_frame(s, Bytes(sizeof(stbuff_slot::data) + 1)), std::length_error);
+  EXPECT_THROW(receive_datagram(s, Bytes(sizeof(stbuff_slot::data) + 1)), std::length_error);
 }
 
 TEST(CrypterTtl, InnerTtlDecidesTheOuterOne) {

@@ -1,6 +1,7 @@
 #include "kmod/testing/recorder.h"
 
 #include <cstring>
+#include <stdexcept>
 
 #include "kmod/crypter.h"
 #include "kmod/stbuff.h"
@@ -13,6 +14,13 @@ namespace kmod_testing {
 namespace {
 stbuff_slot event_slot;
 bool event_slot_taken = false;
+
+// Copies bytes into a ring slot as the line or the transport would; they
+// never hand over more than a slot holds.
+void fill(stbuff_slot &slot, const std::vector<uint8_t> &bytes) {
+  if (bytes.size() > sizeof(slot.data)) throw std::length_error("more than a ring slot holds");
+  if (!bytes.empty()) std::memcpy(slot.data, bytes.data(), bytes.size());
+}
 }  // namespace
 
 void Recorder::clear() {
@@ -40,7 +48,7 @@ std::vector<std::string> take_log() {
 
 std::optional<std::vector<uint8_t>> send_frame(sctrl_session *s, const std::vector<uint8_t> &frame) {
   static stbuff_slot slot;
-  std::memcpy(slot.data, frame.data(), frame.size());
+  fill(slot, frame);
   size_t before = recorder().sent.size();
   if (s) {
     s->out = sctrl_outframe{slot.data, static_cast<int32_t>(frame.size()), &slot.header, 0, -1};
@@ -53,7 +61,7 @@ std::optional<std::vector<uint8_t>> send_frame(sctrl_session *s, const std::vect
 std::optional<std::vector<uint8_t>> receive_datagram(sctrl_session *s,
                                                      const std::vector<uint8_t> &datagram) {
   static stbuff_slot slot;
-  std::memcpy(slot.data, datagram.data(), datagram.size());
+  fill(slot, datagram);
   size_t before = recorder().delivered.size();
   if (s) s->in = sctrl_inframe{slot.data, static_cast<int32_t>(datagram.size())};
   crypter_instream_put(s);
