@@ -1,6 +1,12 @@
 // The rings: admission limits, the slot protocol, index wrap-around.
 #include "kmod/stbuff.h"
 
+#include <dirent.h>
+#include <sys/resource.h>
+
+#include <fstream>
+#include <map>
+
 #include "kmod/live_module.h"
 #include "kmod/sync.h"
 
@@ -25,6 +31,30 @@ Bytes plain(const Bytes &frame) {
   Bytes d(frame.size() + 1, 0);
   std::copy(frame.begin(), frame.end(), d.begin() + 1);
   return d;
+}
+
+// Nice value of each thread of this process, by thread name.
+std::map<std::string, int> thread_nices() {
+  std::map<std::string, int> nices;
+  DIR *dir = opendir("/proc/self/task");
+  while (dirent *e = dir ? readdir(dir) : nullptr) {
+    if (e->d_name[0] == '.') continue;
+    std::string comm;
+    std::getline(std::ifstream(std::string("/proc/self/task/") + e->d_name + "/comm"), comm);
+    nices[comm] = getpriority(PRIO_PROCESS, std::stoi(e->d_name));
+  }
+  if (dir) closedir(dir);
+  return nices;
+}
+
+// Named so; at nice -10 where the process may raise a priority.
+TEST_F(Rings, WorkerThreadsAreNamedAndRaised) {
+  std::map<std::string, int> nices;
+  ASSERT_TRUE(eventually([&] {
+    nices = thread_nices();
+    return nices.count("parvex_in") && nices.count("parvex_out") &&
+           (geteuid() != 0 || (nices["parvex_in"] == -10 && nices["parvex_out"] == -10));
+  }));
 }
 
 TEST(RingIndex, WrapsAfterTheLastSlot) {
