@@ -3,6 +3,7 @@
 
 #include "kmod/stbuff.h"
 #include "kmod/sync.h"
+#include "kmod/ttysim.h"
 #include "kmod/live_module.h"
 
 namespace kmod_live {
@@ -94,6 +95,25 @@ TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {
   // Each thread finished at most the slot it had begun.
   EXPECT_LE(log_count("outstream packet processing error - session not found "), 1u);
   EXPECT_LE(log_count("instream packet processing error - session not found "), 1u);
+}
+
+// A writer that goes on through the unload: its last commit wakes the
+// sending thread while the unload is taking that thread down.
+TEST_F(Load, UnloadWhileFramesAreWritten) {
+  Bytes lcp = ppp_frame(0xC021);
+  auto *line = reinterpret_cast<tty_struct *>(&lcp);  // a line without session
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_EQ(init_module(), 0);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+      while (!stop) ttysim_write(line, lcp.data(), static_cast<int>(lcp.size()));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    cleanup_module();
+    stop = true;
+    writer.join();
+    expect_nothing_left();
+  }
 }
 
 }  // namespace

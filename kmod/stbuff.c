@@ -76,13 +76,17 @@ static struct stbuff_slot *queue_begin(struct stbuff_queue *q, int limit)
 	return &q->slots[q->write_index];
 }
 
+/*
+ * The wake-up stays inside the producer lock: once a ring is freed under that
+ * lock, no late producer can still be on its way to a thread being put.
+ */
 static void queue_finish(struct stbuff_queue *q)
 {
 	q->write_index = st_update_buffer_pointer(q->write_index);
 	atomic_inc(&q->occupied);
-	spin_unlock_bh(&q->producer_lock);
 	atomic_set(&q->worker->pending, 1);
 	wake_up_process(q->worker->thread);
+	spin_unlock_bh(&q->producer_lock);
 }
 
 static void queue_cancel(struct stbuff_queue *q)
