@@ -117,14 +117,15 @@ void Personals::Take(const passwd &entry) {
 
 // Every step works relative to a directory opened without following links,
 // so a link planted by the user below the home directory is never followed.
+// A refused ".yrk" or key directory leaves its path empty: callers open the
+// paths by name, and the configuration store would otherwise read and replace
+// a file wherever the link points.
 void Personals::Setup(const std::string &template_path) {
-  cfg_path = home + "/" + Paths::kUserConfig;
-  key_dir = home + "/" + Paths::kUserKeyDir;
-
   Fd home_dir(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!home_dir.ok()) return;
   Fd yrk(SubDir(home_dir.get(), Paths::kUserDir, 0700));
   if (!yrk.ok()) return;
+  cfg_path = home + "/" + Paths::kUserConfig;
   HandTo(yrk.get(), uid);
 
   SetupConfig(yrk.get(), Leaf(Paths::kUserConfig), template_path, uid);
@@ -134,7 +135,9 @@ void Personals::Setup(const std::string &template_path) {
     mkdirat(cert.get(), Leaf(Paths::kUserCertStore), 0755);
 
   Fd key(SubDir(yrk.get(), Leaf(Paths::kUserKeyDir), 0755));
-  if (key.ok()) HandTo(key.get(), uid);
+  if (!key.ok()) return;
+  key_dir = home + "/" + Paths::kUserKeyDir;
+  HandTo(key.get(), uid);
 }
 
 bool Personals::IsRoot() {

@@ -36,6 +36,8 @@ class Personals {
   void Take(const passwd &entry);
   // Never follows a symbolic link below the home directory and leaves alone
   // any path that is not what it should be; errors are otherwise ignored.
+  // The configuration path stays empty unless ".yrk" is a real directory,
+  // the key directory unless ".yrk/key" is one too.
   void Setup(const std::string &template_path);
 
   std::string user_name;

@@ -105,15 +105,30 @@ TEST_F(PersonalsSetup, UnusableHomeCreatesNothing) {
   std::ofstream(home + "/file") << "x";
   home += "/file";
   const Personals p = Build();
-  EXPECT_EQ(p.CfgPath(), home + "/.yrk/cfg");
+  EXPECT_EQ(p.CfgPath(), "");
+  EXPECT_EQ(p.KeyDir(), "");
   EXPECT_FALSE(fs::exists(home + "/.yrk"));
 }
 
-TEST_F(PersonalsSetup, LinkedTopDirectoryIsLeftAlone) {
+// The paths handed out must not lead through the link either: the
+// configuration store opens them by name.
+TEST_F(PersonalsSetup, LinkedTopDirectoryIsLeftAloneAndGivesNoPaths) {
   fs::create_directory_symlink(outside, Yrk());
-  Build();
+  const Personals p = Build();
   EXPECT_TRUE(fs::is_symlink(Yrk()));
   ExpectOutsideUntouched();
+  EXPECT_EQ(p.Username(), "someone");
+  EXPECT_EQ(p.HomeDir(), home);
+  EXPECT_EQ(p.CfgPath(), "");
+  EXPECT_EQ(p.KeyDir(), "");
+}
+
+TEST_F(PersonalsSetup, TopDirectoryThatIsAFileGivesNoPaths) {
+  std::ofstream(Yrk()) << "not a directory";
+  const Personals p = Build();
+  EXPECT_EQ(p.CfgPath(), "");
+  EXPECT_EQ(p.KeyDir(), "");
+  EXPECT_EQ(ReadFile(Yrk()), "not a directory");
 }
 
 TEST_F(PersonalsSetup, LinkedConfigurationIsNeitherWrittenNorHandedOver) {
@@ -140,11 +155,13 @@ TEST_F(PersonalsSetup, LinkedSubdirectoriesAreLeftAlone) {
   fs::create_directory(Yrk());
   fs::create_directory_symlink(outside, Yrk("/cert"));
   fs::create_directory_symlink(outside, Yrk("/key"));
-  Build();
+  const Personals p = Build();
   EXPECT_TRUE(fs::is_symlink(Yrk("/cert")));
   EXPECT_TRUE(fs::is_symlink(Yrk("/key")));
   ExpectOutsideUntouched();
   EXPECT_EQ(ReadFile(Yrk("/cfg")), "<TEMPLATE>\n");  // the rest is still set up
+  EXPECT_EQ(p.CfgPath(), Yrk("/cfg"));
+  EXPECT_EQ(p.KeyDir(), "") << "the key directory is not handed out through the link";
 }
 
 TEST_F(PersonalsSetup, LinkedUserStoreIsNotFollowed) {

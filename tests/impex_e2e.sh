@@ -103,6 +103,20 @@ own_account)
   expect_out 'Ошибка: Учетная запись не найдена\n'
   expect_file /home/alice/.yrk/cfg "$data/expected_accounts.cfg"
   ;;
+linked_home)
+  # Alice's ".yrk" leads to /etc/yrk, which holds a configuration with her
+  # accounts: root's import for her must neither read nor replace it.
+  install -m 0644 "$data/alice.cfg" /etc/yrk/cfg
+  cp -p /etc/yrk/cfg /tmp/cfg.before
+  ln -s /etc/yrk /home/alice/.yrk
+  run "$data/accounts.xml"
+  expect_status 0
+  expect_out 'Ошибка: Не удалось обработать команду \n'
+  expect_file /etc/yrk/cfg /tmp/cfg.before
+  [ "$(stat -c %U /etc/yrk/cfg)" = root ] || fail "/etc/yrk/cfg was handed to alice"
+  [ -L /home/alice/.yrk ] || fail "the link was replaced"
+  grep -q 'kind=6' /tmp/yrkd.log && fail "the daemon got parameters read through the link"
+  ;;
 unwired)
   run "$data/unwired.xml"
   expect_status 0
