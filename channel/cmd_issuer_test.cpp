@@ -1,7 +1,10 @@
 #include "channel/cmd_issuer.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -131,6 +134,26 @@ TEST_F(CmdIssuerTest, AnswersFromOtherAddressesAreDropped) {
     UnixSocket forger(intruder, client);
     SendValue(forger, 7, -1019);
     SendText(forger, 0, "forged end");
+    SendValue(peer, 7, 5);
+  });
+  EXPECT_EQ(result, 5);
+}
+
+// An unbound socket's datagram arrives without a sender address, which is
+// also how a stopped receiving side looks; neither may end the exchange.
+TEST_F(CmdIssuerTest, DatagramsFromUnnamedSendersAreDropped) {
+  Message request = Request(6);
+  const int result = Exchange(request, [&](UnixSocket &peer) {
+    const int unnamed = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(unnamed, 0);
+    sockaddr_un to{};
+    to.sun_family = AF_UNIX;
+    std::strncpy(to.sun_path, client.c_str(), sizeof to.sun_path - 1);
+    const int32_t forged[2] = {7, 4};
+    for (size_t len : {size_t{0}, sizeof forged})
+      ASSERT_EQ(sendto(unnamed, forged, len, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to),
+                static_cast<ssize_t>(len));
+    close(unnamed);
     SendValue(peer, 7, 5);
   });
   EXPECT_EQ(result, 5);

@@ -74,7 +74,9 @@ int UnixSocket::Recv(Container &buffer) {
     const ssize_t got = recvfrom(fd, size ? data + filled : nullptr, size - filled, 0,
                                  reinterpret_cast<sockaddr *>(&from), &from_len);
     if (got < 0) return static_cast<int>(got);
-    if (got == 0 && from_len == 0) return 0;  // no datagram: receiving was stopped
+    // No sender address: receiving was stopped, or an unbound socket sent
+    // an (empty) datagram, which must not end the exchange.
+    if (got == 0 && from_len == 0 && stopped) return 0;
     if (!FromPeer(from, from_len)) continue;
     if (got == 0 && size != 0) return 0;
     filled += static_cast<size_t>(got);
@@ -82,4 +84,7 @@ int UnixSocket::Recv(Container &buffer) {
   }
 }
 
-void UnixSocket::StopReceiving() { shutdown(fd, SHUT_RD); }
+void UnixSocket::StopReceiving() {
+  stopped = true;
+  shutdown(fd, SHUT_RD);
+}

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 
+#include <atomic>
 #include <string>
 
 #include "channel/container.h"
@@ -34,4 +35,5 @@ class UnixSocket {
   int fd = -1;
   sockaddr_un local{};
   sockaddr_un peer{};
+  std::atomic<bool> stopped{false};  // set by another thread than Recv's
 };
