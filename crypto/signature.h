@@ -13,7 +13,9 @@ namespace Crypto {
 
 class Sig_Context {
  public:
-  enum ParamSet {
+  // A fixed underlying type: any int a caller converts is a valid value (and
+  // refused by set_params), not undefined behaviour.
+  enum ParamSet : int {
     CryptoProA = 0,  // id-GostR3410-2001-CryptoPro-A-ParamSet
     TestParamSet = 2,  // id-GostR3410-2001-TestParamSet
   };

@@ -253,6 +253,9 @@ TEST(Signature, UnknownParameterSetKeepsTheCurve) {
     EXPECT_EQ(to_hex(reinterpret_cast<const std::uint8_t *>(e.what()), std::strlen(e.what())),
               "eec5c9dad7c5d3d4ced9ca20cec1c2cfd220d0c1d2c1cdc5d4d2cfd7");
   }
+  // Any number may arrive from a caller, not only the enumerators' range.
+  for (int set : {3, 7, 255, -1})
+    EXPECT_THROW(ctx->set_params(static_cast<Crypto::Sig_Context::ParamSet>(set)), std::logic_error);
   const Bytes message = {1, 2, 3};
   EXPECT_EQ(0, check(*ctx, k.pub, message, sign(*ctx, k.priv, message)));
   EXPECT_TRUE(gcry_verifies(k.pub, message, sign(*ctx, k.priv, message)));
