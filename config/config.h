@@ -63,8 +63,6 @@ class Config : public SystemConfig {
   // Replaces `out` by every stored account as GetAccount reads it.
   void ListAccounts(std::vector<_Account> &out) const;
 
-  const std::string &UserPath() const { return user_path_; }
-
  private:
   std::string user_path_;
 };

@@ -27,8 +27,6 @@ class SystemConfig {
   // 0 for the "BIO" source, 1 for the hardware board ("TAVIK").
   int GetRngType() const;
 
-  const std::string &SystemPath() const { return system_path_; }
-
  private:
   std::string system_path_;
 };
