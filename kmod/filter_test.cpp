@@ -35,6 +35,12 @@ class Filter : public LiveModule {
     filter_list_desc desc = rules.desc(size);
     return line.ioctl(TTYSIM_SET_FILTER_LIST, &desc);
   }
+  // A session on line with size bytes of rules loaded and its filter on.
+  void filter_on(Line &line, int32_t sid, const RuleList &rules, uint32_t size = 8) {
+    ASSERT_EQ(line.create(sid, 5000, 0), 0);
+    ASSERT_EQ(load(line, rules, size), 0);
+    ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  }
 };
 
 TEST_F(Filter, NoFilterOnPassesEverything) {
@@ -48,10 +54,8 @@ TEST_F(Filter, NoFilterOnPassesEverything) {
 
 TEST_F(Filter, OneNetwork) {
   Line line(0);
-  ASSERT_EQ(line.create(1, 5000, 0), 0);
   RuleList rules({rule("10.0.0.0", "255.0.0.0")});
-  ASSERT_EQ(load(line, rules, 8), 0);
-  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  filter_on(line, 1, rules);
   EXPECT_TRUE(passes("10.1.2.3"));
   EXPECT_FALSE(passes("192.168.1.1"));
   EXPECT_EQ(user_output_other(), static_cast<unsigned>(NF_ACCEPT));
@@ -63,13 +67,9 @@ TEST_F(Filter, OneNetwork) {
 
 TEST_F(Filter, TwoSessionsWithDifferentNetworks) {
   Line a(0), b(1);
-  ASSERT_EQ(a.create(1, 5000, 0), 0);
-  ASSERT_EQ(b.create(2, 5001, 0), 0);
   RuleList ten({rule("10.0.0.0", "255.0.0.0")}), private16({rule("172.16.0.0", "255.240.0.0")});
-  ASSERT_EQ(load(a, ten, 8), 0);
-  ASSERT_EQ(load(b, private16, 8), 0);
-  ASSERT_EQ(a.ioctl(TTYSIM_FILTER_ON), 0);
-  ASSERT_EQ(b.ioctl(TTYSIM_FILTER_ON), 0);
+  filter_on(a, 1, ten);
+  filter_on(b, 2, private16);
   EXPECT_TRUE(passes("10.9.9.9"));
   EXPECT_TRUE(passes("172.31.255.1"));
   EXPECT_FALSE(passes("172.32.0.1"));
@@ -92,10 +92,8 @@ TEST_F(Filter, EmptyListBesideAFilterThatIsOff) {
 
 TEST_F(Filter, ReplacingTheListWhileOn) {
   Line line(0);
-  ASSERT_EQ(line.create(1, 5000, 0), 0);
   RuleList first({rule("10.0.0.0", "255.0.0.0")}), second({rule("192.168.0.0", "255.255.0.0")});
-  ASSERT_EQ(load(line, first, 8), 0);
-  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  filter_on(line, 1, first);
   ASSERT_EQ(load(line, second, 8), 0);
   EXPECT_TRUE(passes("192.168.1.1"));
   EXPECT_FALSE(passes("10.1.2.3"));
@@ -103,10 +101,8 @@ TEST_F(Filter, ReplacingTheListWhileOn) {
 
 TEST_F(Filter, FailedCopyLeavesTheFilterOffAndEmpty) {
   Line line(0);
-  ASSERT_EQ(line.create(1, 5000, 0), 0);
   RuleList rules({rule("10.0.0.0", "255.0.0.0")});
-  ASSERT_EQ(load(line, rules, 8), 0);
-  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  filter_on(line, 1, rules);
   user_set_unreadable(rules.data(), 8);
   EXPECT_EQ(load(line, rules, 8), -14);
   user_set_unreadable(nullptr, 0);
@@ -117,11 +113,9 @@ TEST_F(Filter, FailedCopyLeavesTheFilterOffAndEmpty) {
 
 TEST_F(Filter, SizeOfTwentyGivesTwoRules) {
   Line line(0);
-  ASSERT_EQ(line.create(1, 5000, 0), 0);
   RuleList rules({rule("10.0.0.0", "255.0.0.0"), rule("172.16.0.0", "255.240.0.0"),
                   rule("192.168.0.0", "255.255.0.0")});
-  ASSERT_EQ(load(line, rules, 20), 0);
-  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  filter_on(line, 1, rules, 20);
   EXPECT_TRUE(passes("10.1.1.1"));
   EXPECT_TRUE(passes("172.16.1.1"));
   EXPECT_FALSE(passes("192.168.1.1"));
@@ -143,9 +137,7 @@ TEST_F(Filter, HookWalksWhileSessionsAreDeleted) {
   RuleList rules({rule("10.0.0.0", "255.0.0.0")});
   for (int i = 0; i < 200; ++i) {
     Line line(i % 16);
-    ASSERT_EQ(line.create(i, 5000, 0), 0);
-    ASSERT_EQ(load(line, rules, 8), 0);
-    ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+    filter_on(line, i, rules);
   }
   stop = true;
   traffic.join();
