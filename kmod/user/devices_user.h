@@ -39,8 +39,6 @@ int user_tty_write(struct tty_struct *tty, const void *frame, int count);
 int user_tty_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg);
 /* One whole delivered frame into buf: its length, or -1 after timeout_ms. */
 int user_tty_read(struct tty_struct *tty, void *buf, int size, int timeout_ms);
-/* Frames delivered and not read yet. */
-int user_tty_pending(struct tty_struct *tty);
 /* Times the line's waiters were woken for a hang-up. */
 int user_tty_hangups(struct tty_struct *tty);
 /* Closes the line; delivered frames not read are discarded. */

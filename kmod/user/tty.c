@@ -252,17 +252,6 @@ int user_tty_read(struct tty_struct *tty, void *buf, int size, int timeout_ms)
 	return len;
 }
 
-int user_tty_pending(struct tty_struct *tty)
-{
-	int n = 0;
-
-	pthread_mutex_lock(&tty->lock);
-	for (struct delivered *d = tty->head; d; d = d->next)
-		n++;
-	pthread_mutex_unlock(&tty->lock);
-	return n;
-}
-
 void tty_hangup_waiters(struct tty_struct *tty)
 {
 	/* No caller sleeps on a line here and lines have no pty peer: count the wake-up. */
