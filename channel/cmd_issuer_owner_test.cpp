@@ -15,13 +15,9 @@
 #include "channel/cmd_issuer.h"
 #include "ui/ui.h"
 
+namespace channel_test {
 namespace {
 
-using channel_test::ReceiveMessage;
-using channel_test::ScratchDir;
-using channel_test::SendMessage;
-using channel_test::SendText;
-using channel_test::SendValue;
 using UserInterface::CmdIssuer;
 
 class Owner : public UserInterface::UI {
@@ -161,3 +157,4 @@ TEST_F(CmdIssuerOwner, AnEarlierCancelIsCleared) {
 }
 
 }  // namespace
+}  // namespace channel_test

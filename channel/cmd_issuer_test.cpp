@@ -14,13 +14,9 @@
 
 #include "channel/channel_test_util.h"
 
+namespace channel_test {
 namespace {
 
-using channel_test::ReceiveMessage;
-using channel_test::ScratchDir;
-using channel_test::SendMessage;
-using channel_test::SendText;
-using channel_test::SendValue;
 using Clock = std::chrono::steady_clock;
 using UserInterface::CmdIssuer;
 
@@ -217,3 +213,4 @@ TEST(UnixSocket, RecvFillsFromSuccessiveDatagrams) {
 }
 
 }  // namespace
+}  // namespace channel_test
