@@ -82,26 +82,26 @@ int filter_off(struct sctrl_session *s)
 	return 0;
 }
 
+/*
+ * The old rules stay in force while the new ones are copied: switching the
+ * filter off meanwhile would let packets leave unfiltered.  A failed copy
+ * leaves the filter off and empty, and the caller is told.
+ */
 int filter_set_list(struct sctrl_session *s, const void __user *rules, u32 size)
 {
 	struct filter_rule *list;
-	u32 was_on;
 
 	if (!size || size > FILTER_MAX_LIST)
 		return -1;
 	list = vmalloc(size);
 	if (!list)
 		return -1;
-	was_on = s->filter_enabled;
-	filter_off(s);
 	if (copy_from_user(list, rules, size)) {
 		vfree(list);
-		filter_replace_rules(s, NULL, 0);
+		filter_close(s);
 		return -1;
 	}
 	filter_replace_rules(s, list, size / sizeof(*list));
-	if (was_on)
-		filter_on(s);
 	return 0;
 }
 

@@ -128,6 +128,24 @@ TEST_F(Filter, OversizedListIsRefused) {
   EXPECT_EQ(load(line, rules, FILTER_MAX_LIST + 8), -14);
 }
 
+// While a list that is on is replaced, its old rules hold until the new
+// ones are in: no packet slips out in between.
+TEST_F(Filter, ReplacingTheListLeavesNoGap) {
+  Line line(0);
+  std::vector<filter_rule> many(FILTER_MAX_LIST / sizeof(filter_rule), rule("10.0.0.0", "255.0.0.0"));
+  RuleList rules(many);
+  filter_on(line, 1, rules, FILTER_MAX_LIST);
+  std::atomic<bool> stop{false};
+  std::atomic<int> leaked{0};
+  std::thread traffic([&] {
+    while (!stop) leaked += passes("192.168.1.1");
+  });
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(load(line, rules, FILTER_MAX_LIST), 0);
+  stop = true;
+  traffic.join();
+  EXPECT_EQ(leaked, 0);
+}
+
 // The hook on another thread walks the table while sessions come and go.
 TEST_F(Filter, HookWalksWhileSessionsAreDeleted) {
   std::atomic<bool> stop{false};
