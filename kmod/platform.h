@@ -164,7 +164,11 @@ struct task_struct;
 #define TASK_RUNNING 0
 #define TASK_INTERRUPTIBLE 1
 
-/* A stopped thread that runs fn(data) once woken; ERR_PTR on failure. */
+/*
+ * A stopped thread that runs fn(data) once woken; ERR_PTR on failure.  The
+ * creator holds a reference to it (in the kernel: kthread_create followed by
+ * get_task_struct), so the task stays valid after fn returns.
+ */
 struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char *name);
 /* Drops the creator's reference, once the thread's function has returned. */
 void put_task_struct(struct task_struct *t);
