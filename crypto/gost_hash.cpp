@@ -122,7 +122,8 @@ GostHashBase::~GostHashBase() {
 void GostHashBase::hash(const void *data, unsigned int len) {
   if (finished_) throw std::logic_error("Attempt to hash more data after retrieving result");
   const auto *p = static_cast<const std::uint8_t *>(data);
-  while (buffered_ + len >= 32) {
+  // Not buffered_ + len >= 32: that sum wraps for a call of nearly 4 GiB.
+  while (len >= 32 - buffered_) {
     const unsigned take = 32 - buffered_;
     std::memcpy(buffer_ + buffered_, p, take);
     p += take;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/mman.h>
+
 #include "crypto/gost_hash.h"
 #include "crypto/sbox.h"
 #include "crypto/testing.h"
@@ -135,4 +137,24 @@ TEST(Hash, MessagesOf512MiBAndMoreAgreeWithLibgcrypt) {
   auto h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
   h->hash(data.data(), unsigned(len));
   EXPECT_EQ(digest(*h), to_hex(gcrypt_digest(GCRY_MD_GOSTR3411_CP, data)));
+}
+
+// A call of 2^32 - 1 bytes after a buffered byte: buffered and new lengths
+// together do not fit 32 bits. Run with YRK_LONG_TESTS=1.
+TEST(Hash, CallOfNearly4GiBAfterABufferedByte) {
+  if (!std::getenv("YRK_LONG_TESTS")) GTEST_SKIP() << "set YRK_LONG_TESTS=1";
+  const std::size_t len = 0xFFFFFFFFu;
+  // Untouched anonymous pages read as zeros and cost no memory.
+  void *map = mmap(nullptr, len + 1, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(map, MAP_FAILED);
+  auto *bytes = static_cast<unsigned char *>(map);
+  bytes[0] = 0x61;
+  auto h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
+  h->hash(bytes, 1);
+  h->hash(bytes + 1, unsigned(len));
+  init_gcrypt();
+  Bytes expected(32);
+  gcry_md_hash_buffer(GCRY_MD_GOSTR3411_CP, expected.data(), bytes, len + 1);
+  EXPECT_EQ(digest(*h), to_hex(expected));
+  munmap(map, len + 1);
 }
