@@ -1,13 +1,12 @@
 #include "crypto/cipher.h"
 
-#include <openssl/crypto.h>
-
 #include <atomic>
 #include <cstring>
 
 #include "crypto/gost_base.h"
 #include "crypto/modes.h"
 #include "crypto/random.h"
+#include "crypto/wiped.h"
 
 namespace CryptoGostImpl {
 
@@ -39,24 +38,19 @@ using namespace CryptoGostImpl;
 
 std::shared_ptr<Key> load_key(const void *key, const void *mask) {
   if (!mask) return make_plain_key(key);
-  std::uint32_t masked_words[8], mask_words[8];
-  std::memcpy(masked_words, key, sizeof masked_words);
-  std::memcpy(mask_words, mask, sizeof mask_words);
-  auto result = std::make_shared<GostKey>(masked_words, mask_words);
-  OPENSSL_cleanse(masked_words, sizeof masked_words);
-  OPENSSL_cleanse(mask_words, sizeof mask_words);
-  return result;
+  Wiped<std::uint32_t[8]> masked_words, mask_words;
+  std::memcpy(masked_words.value, key, 32);
+  std::memcpy(mask_words.value, mask, 32);
+  return std::make_shared<GostKey>(masked_words.value, mask_words.value);
 }
 
 std::shared_ptr<Key> generate_key() {
-  unsigned char material[32];
+  Wiped<unsigned char[32]> material;
   if (secure_prng.load())
-    GOST_secure_random(material);
+    GOST_secure_random(material.value);
   else
-    fill_random(material, sizeof material);
-  auto key = load_key(material, nullptr);
-  OPENSSL_cleanse(material, sizeof material);
-  return key;
+    fill_random(material.value, sizeof material.value);
+  return load_key(material.value, nullptr);
 }
 
 void GOST_enable_secure_prng() { secure_prng.store(1); }

@@ -9,6 +9,7 @@
 #include "crypto/cipher.h"
 #include "crypto/random.h"
 #include "crypto/sbox.h"
+#include "crypto/wiped.h"
 
 namespace CryptoGostImpl {
 
@@ -288,9 +289,10 @@ void DigSig::sign(const unsigned char *private_key, std::shared_ptr<Crypto::Hash
   const BN d(private_key, 32);
   const BN e = digest_number(*hash);
   for (;;) {
-    unsigned char nonce[32];
-    const BN k = random_below_q(nonce);
-    OPENSSL_cleanse(nonce, sizeof nonce);
+    const BN k = [&] {
+      Wiped<unsigned char[32]> nonce;
+      return random_below_q(nonce.value);
+    }();
     const BN r = c.base.mul(k).get_x(c.q);
     if (BN_is_zero(r.get())) continue;
     BN s, ke;

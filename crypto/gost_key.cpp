@@ -9,6 +9,7 @@
 
 #include "crypto/gost_base.h"
 #include "crypto/random.h"
+#include "crypto/wiped.h"
 
 namespace CryptoGostImpl {
 
@@ -71,21 +72,18 @@ void GostKey::share_sbox(std::shared_ptr<const ExpandedSBox> sbox) {
 
 void GostKey::remask() {
   if (prng_ready.load(std::memory_order_relaxed) == 0 || RemaskPause::active()) return;
-  std::uint32_t r[8];
-  Crypto::fill_random(r, sizeof r);
+  Wiped<std::uint32_t[8]> r;
+  Crypto::fill_random(r.value, sizeof r.value);
   for (int i = 0; i < 8; ++i) {
-    words_.masked[i] += r[i];
-    words_.mask[i] += r[i];
+    words_.masked[i] += r.value[i];
+    words_.mask[i] += r.value[i];
   }
-  OPENSSL_cleanse(r, sizeof r);
 }
 
 std::shared_ptr<GostKey> make_plain_key(const void *key32) {
-  std::uint32_t words[8];
-  std::memcpy(words, key32, sizeof words);
-  auto key = std::make_shared<GostKey>(words);
-  OPENSSL_cleanse(words, sizeof words);
-  return key;
+  Wiped<std::uint32_t[8]> words;
+  std::memcpy(words.value, key32, 32);
+  return std::make_shared<GostKey>(words.value);
 }
 
 }  // namespace CryptoGostImpl

@@ -11,6 +11,7 @@
 #include "crypto/hash.h"
 #include "crypto/random_checks.h"
 #include "crypto/tavik_rng.h"
+#include "crypto/wiped.h"
 
 namespace Crypto {
 namespace Random {
@@ -45,33 +46,31 @@ void RNG::ReadRNG(unsigned char *buf, unsigned int len) const {
 }
 
 void RNG::Init() {
-  unsigned char seed[kPoolSize];
-  ReadRNG(seed, sizeof seed);
-  Init(seed, sizeof seed);
-  OPENSSL_cleanse(seed, sizeof seed);
+  CryptoGostImpl::Wiped<unsigned char[kPoolSize]> seed;
+  ReadRNG(seed.value, kPoolSize);
+  Init(seed.value, kPoolSize);
 }
 
 void RNG::Init(const unsigned char *seed, unsigned int len) {
   const CryptoGostImpl::RemaskPause no_draws_from_self;
-  unsigned char mask[32], masked[32], iv[8];
+  CryptoGostImpl::Wiped<unsigned char[32]> mask, masked;
+  unsigned char iv[8];
   {
     auto digest = create_hash_context();
     digest->hash(seed, len);
     digest->hash(pool_, kPoolSize);
     const unsigned char *key = digest->result();
     // The key is held masked by raw entropy; the digest dies with the context.
-    ReadRNG(mask, sizeof mask);
+    ReadRNG(mask.value, 32);
     for (int i = 0; i < 32; i += 4) {
       std::uint32_t k, m;
       std::memcpy(&k, key + i, 4);
-      std::memcpy(&m, mask + i, 4);
+      std::memcpy(&m, mask.value + i, 4);
       k += m;
-      std::memcpy(masked + i, &k, 4);
+      std::memcpy(masked.value + i, &k, 4);
     }
   }
-  auto key = load_key(masked, mask);
-  OPENSSL_cleanse(masked, sizeof masked);
-  OPENSSL_cleanse(mask, sizeof mask);
+  auto key = load_key(masked.value, mask.value);
   ReadRNG(iv, sizeof iv);
   std::memset(pool_, 0, kPoolSize);
   create_cfb_context(key, iv)->encrypt(pool_, pool_, kPoolSize);
@@ -91,12 +90,10 @@ int RNG::Get(unsigned char *out, unsigned int len) {
 }
 
 std::uint32_t RNG::Word() {
-  unsigned char bytes[4];
-  Get(bytes, sizeof bytes);
-  const std::uint32_t word = std::uint32_t(bytes[0]) | std::uint32_t(bytes[1]) << 8 |
-                             std::uint32_t(bytes[2]) << 16 | std::uint32_t(bytes[3]) << 24;
-  OPENSSL_cleanse(bytes, sizeof bytes);
-  return word;
+  CryptoGostImpl::Wiped<unsigned char[4]> bytes;
+  Get(bytes.value, 4);
+  const unsigned char *b = bytes.value;
+  return std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 | std::uint32_t(b[3]) << 24;
 }
 
 void RNG::Fill(void *buf, unsigned int len) {
@@ -116,10 +113,7 @@ void Init(const unsigned char *seed, unsigned int len) { rng.Init(seed, len); }
 
 namespace {
 
-struct Sample {
-  unsigned char bytes[CryptoGostImpl::kCheckBytes];
-  ~Sample() { OPENSSL_cleanse(bytes, sizeof bytes); }
-};
+using Sample = CryptoGostImpl::Wiped<unsigned char[CryptoGostImpl::kCheckBytes]>;
 
 int all_three(const unsigned char *data) {
   using namespace CryptoGostImpl;
@@ -130,8 +124,8 @@ int all_three(const unsigned char *data) {
 
 int Check() {
   Sample sample;
-  if (rng.Get(sample.bytes, sizeof sample.bytes) < int(sizeof sample.bytes)) return 0;
-  return all_three(sample.bytes);
+  if (rng.Get(sample.value, sizeof sample.value) < int(sizeof sample.value)) return 0;
+  return all_three(sample.value);
 }
 
 int CheckSec(const unsigned char *data, unsigned int len) {
@@ -146,9 +140,9 @@ void fill_random(void *buf, unsigned int len) { Random::rng.Fill(buf, len); }
 
 int check_random_generator() {
   Random::Sample sample;
-  fill_random(sample.bytes, sizeof sample.bytes);
+  fill_random(sample.value, sizeof sample.value);
   using namespace CryptoGostImpl;
-  return ones_test(sample.bytes) && frequency_test(sample.bytes) ? 0 : 1;
+  return ones_test(sample.value) && frequency_test(sample.value) ? 0 : 1;
 }
 
 }  // namespace Crypto
