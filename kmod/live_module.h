@@ -159,12 +159,9 @@ class Line {
   tty_struct *tty() const { return tty_; }
 
   int write(const Bytes &frame) { return user_tty_write(tty_, frame.data(), static_cast<int>(frame.size())); }
-  // Writes, retrying while the ring is full.  The writer sleeps between tries,
-  // as one blocked in the tty layer would, rather than spin on the core the
-  // sending thread needs; a full ring holds far more than a pause drains.
+  // Writes, retrying while the ring is full.
   void write_admitted(const Bytes &frame) {
-    for (int i = 0; i < 10000 && write(frame) < 0; ++i)
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    for (int i = 0; i < 100000 && write(frame) < 0; ++i) std::this_thread::yield();
   }
   int ioctl(unsigned int cmd, const void *arg = nullptr) {
     return user_tty_ioctl(tty_, cmd, reinterpret_cast<unsigned long>(arg));
