@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "crypto/cipher.h"
+#include "crypto/wiped.h"
 
 namespace Crypto {
 namespace {
@@ -52,23 +53,20 @@ std::shared_ptr<Key> derive(const std::shared_ptr<Key> &master, const void *iv,
   }
   if (!ready) throw std::runtime_error("Fail to make key cause of random number");
 
-  std::uint8_t v[8];
-  for (int i = 0; i < 8; ++i) v[i] = std::uint8_t(selector >> (8 * i));
-  create_ecb_context(load_key(mix_key, nullptr))->encrypt(v, v, 8);
+  CryptoGostImpl::Wiped<std::uint8_t[8]> v;
+  for (int i = 0; i < 8; ++i) v.value[i] = std::uint8_t(selector >> (8 * i));
+  create_ecb_context(load_key(mix_key, nullptr))->encrypt(v.value, v.value, 8);
   unsigned long long index = 0;
-  for (int i = 0; i < 8; ++i) index |= static_cast<unsigned long long>(v[i]) << (8 * i);
+  for (int i = 0; i < 8; ++i) index |= static_cast<unsigned long long>(v.value[i]) << (8 * i);
 
-  std::uint8_t material[32];
+  CryptoGostImpl::Wiped<std::uint8_t[32]> material;
   for (int m = 0; m < 16; ++m, index >>= 4) {
     const unsigned e = table.entry(m, int(index & 0xF));
-    material[2 * m] = std::uint8_t(e >> 8);
-    material[2 * m + 1] = std::uint8_t(e);
+    material.value[2 * m] = std::uint8_t(e >> 8);
+    material.value[2 * m + 1] = std::uint8_t(e);
   }
-  create_ecb_context(master)->decrypt(material, material, sizeof material);
-  auto key = load_key(material, nullptr);
-  OPENSSL_cleanse(material, sizeof material);
-  OPENSSL_cleanse(v, sizeof v);
-  return key;
+  create_ecb_context(master)->decrypt(material.value, material.value, 32);
+  return load_key(material.value, nullptr);
 }
 
 }  // namespace
