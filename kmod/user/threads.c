@@ -6,7 +6,9 @@
 #include <sched.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/futex.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "kmod/platform.h"
@@ -14,9 +16,7 @@
 
 struct task_struct {
 	pthread_t thread;
-	pthread_mutex_t lock;
-	pthread_cond_t woken;
-	long state;
+	int state;		/* a futex word: sleepers wait on it, wakers flip it */
 	bool started;
 	pid_t tid;
 	int (*fn)(void *data);
@@ -73,8 +73,6 @@ struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char
 	t = calloc(1, sizeof(*t));
 	if (!t)
 		return ERR_PTR(-ENOMEM);
-	pthread_mutex_init(&t->lock, NULL);
-	pthread_cond_init(&t->woken, NULL);
 	t->fn = fn;
 	t->data = data;
 	t->state = TASK_INTERRUPTIBLE;
@@ -82,8 +80,6 @@ struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char
 	atomic_inc(&threads_alive);
 	if (pthread_create(&t->thread, NULL, task_main, t)) {
 		atomic_dec(&threads_alive);
-		pthread_cond_destroy(&t->woken);
-		pthread_mutex_destroy(&t->lock);
 		free(t);
 		return ERR_PTR(-EAGAIN);
 	}
@@ -95,8 +91,6 @@ void put_task_struct(struct task_struct *t)
 {
 	if (t->started)
 		pthread_join(t->thread, NULL);
-	pthread_cond_destroy(&t->woken);
-	pthread_mutex_destroy(&t->lock);
 	free(t);
 }
 
@@ -119,44 +113,36 @@ void set_current_state(long state)
 {
 	struct task_struct *t = current_task;
 
-	if (!t)
-		return;
-	pthread_mutex_lock(&t->lock);
-	__atomic_store_n(&t->state, state, __ATOMIC_SEQ_CST);
-	pthread_mutex_unlock(&t->lock);
+	if (t)
+		__atomic_store_n(&t->state, (int)state, __ATOMIC_SEQ_CST);
 }
 
+/* Sleeps until the state is no longer the one set; a wake-up in between makes the wait return at once. */
 void schedule(void)
 {
 	struct task_struct *t = current_task;
+	int state;
 
 	if (!t) {
 		sched_yield();
 		return;
 	}
-	pthread_mutex_lock(&t->lock);
-	while (__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) != TASK_RUNNING)
-		pthread_cond_wait(&t->woken, &t->lock);
-	pthread_mutex_unlock(&t->lock);
+	while ((state = __atomic_load_n(&t->state, __ATOMIC_SEQ_CST)) != TASK_RUNNING)
+		syscall(SYS_futex, &t->state, FUTEX_WAIT_PRIVATE, state, NULL, NULL, 0);
 }
 
 /*
  * A running thread needs no wake-up: it sets itself sleeping before it looks
  * for work, and of that store and the waker's (ordered before this call) one
- * always sees the other.
+ * always sees the other.  Otherwise one system call wakes the sleeper.
  */
 int wake_up_process(struct task_struct *t)
 {
-	int was_sleeping;
-
-	if (__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) == TASK_RUNNING)
+	if (__atomic_load_n(&t->state, __ATOMIC_SEQ_CST) == TASK_RUNNING ||
+	    __atomic_exchange_n(&t->state, TASK_RUNNING, __ATOMIC_SEQ_CST) == TASK_RUNNING)
 		return 0;
-	pthread_mutex_lock(&t->lock);
-	was_sleeping = t->state != TASK_RUNNING;
-	__atomic_store_n(&t->state, TASK_RUNNING, __ATOMIC_SEQ_CST);
-	pthread_cond_signal(&t->woken);
-	pthread_mutex_unlock(&t->lock);
-	return was_sleeping;
+	syscall(SYS_futex, &t->state, FUTEX_WAKE_PRIVATE, 1, NULL, NULL, 0);
+	return 1;
 }
 
 void yield(void)
