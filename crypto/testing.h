@@ -87,7 +87,9 @@ inline const NamedSBox &named_sbox(const std::string &name) {
       box.packed.resize(64);
       for (int c = 0; c < 4; ++c)
         for (int row = 0; row < 16; ++row) {
-          const std::string lo = r.at("K" + std::to_string(2 * c + 1)), hi = r.at("K" + std::to_string(2 * c + 2));
+          // Not "K" + std::to_string(): GCC 12 at -O3 warns falsely (-Wrestrict) on it.
+          const std::string lo = r.at(std::string("K").append(std::to_string(2 * c + 1))),
+                            hi = r.at(std::string("K").append(std::to_string(2 * c + 2)));
           box.packed[4 * row + c] = std::uint8_t(std::stoi(lo.substr(row, 1), nullptr, 16) |
                                                  std::stoi(hi.substr(row, 1), nullptr, 16) << 4);
         }
