@@ -259,7 +259,12 @@ Config::Config(const std::string &path, const std::string &system_path,
                const std::string &template_path)
     : SystemConfig(system_path, template_path), user_path_(path) {}
 
+Config::Config(const std::string &path, const std::string &system_path,
+               const std::string &template_path, std::optional<FsIdentity> owner)
+    : SystemConfig(system_path, template_path), user_path_(path), owner_(std::move(owner)) {}
+
 void Config::GetParams(YrkParamsStruct &out) const {
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   ReadParams(doc, out);
@@ -267,6 +272,7 @@ void Config::GetParams(YrkParamsStruct &out) const {
 
 void Config::SetParams(const YrkParamsStruct &in) const {
   if (!XMLTag::CanHold(in.def_account) || !XMLTag::CanHold(in.key)) throw std::runtime_error("invalid value");
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   XMLTag *params = doc.FindOrAdd("PARAMETERS").front();
@@ -278,6 +284,7 @@ void Config::SetParams(const YrkParamsStruct &in) const {
 }
 
 int Config::AddAccount(const _Account &in) const {
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   const int result = InsertAccount(doc, in);
@@ -286,6 +293,7 @@ int Config::AddAccount(const _Account &in) const {
 }
 
 int Config::GetAccount(_Account &inout) const {
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   YrkParamsStruct params;
@@ -295,6 +303,7 @@ int Config::GetAccount(_Account &inout) const {
 
 int Config::ModifyAccount(_Account &inout) const {
   if (inout.name.empty()) return -1006;  // no account is named so
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   YrkParamsStruct params;
@@ -312,6 +321,7 @@ int Config::ModifyAccount(_Account &inout) const {
 }
 
 int Config::DelAccount(const _Account &in) const {
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   const bool removed = RemoveAccount(doc, in.name);
@@ -321,6 +331,7 @@ int Config::DelAccount(const _Account &in) const {
 
 void Config::ListAccounts(std::vector<_Account> &out) const {
   out.clear();
+  const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
   YrkParamsStruct params;

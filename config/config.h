@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/account_records.h"
+#include "config/scoped_fs_identity.h"
 #include "config/system_config.h"
 
 class Config : public SystemConfig {
@@ -36,6 +38,11 @@ class Config : public SystemConfig {
   // For tests: the system document and its template elsewhere too.
   Config(const std::string &path, const std::string &system_path,
          const std::string &template_path);
+  // The user document of `owner`, which a superuser process loads and stores
+  // with the owner's file-system identity; the system document is still the
+  // process's own.
+  Config(const std::string &path, const std::string &system_path,
+         const std::string &template_path, std::optional<FsIdentity> owner);
 
   static bool Test(uint32_t mask, SetMask bit) { return (mask & bit) != 0; }
 
@@ -65,4 +72,5 @@ class Config : public SystemConfig {
 
  private:
   std::string user_path_;
+  std::optional<FsIdentity> owner_;
 };

@@ -1,6 +1,7 @@
 #include "config/personals.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -113,6 +114,22 @@ void Personals::Take(const passwd &entry) {
   user_name = entry.pw_name ? entry.pw_name : "";
   home = entry.pw_dir ? entry.pw_dir : "";
   uid = entry.pw_uid;
+  gid = entry.pw_gid;
+  known = true;
+}
+
+std::optional<FsIdentity> Personals::Owner() const {
+  if (!known) return std::nullopt;
+  FsIdentity owner{uid, gid, {}};
+  int count = 0;
+  getgrouplist(user_name.c_str(), gid, nullptr, &count);  // asks for the count
+  owner.groups.resize(static_cast<size_t>(count));
+  // Without the group list the user still acts as its own uid and group.
+  if (count <= 0 || getgrouplist(user_name.c_str(), gid, owner.groups.data(), &count) < 0)
+    owner.groups.assign(1, gid);
+  else
+    owner.groups.resize(static_cast<size_t>(count));
+  return owner;
 }
 
 // Every step works relative to a directory opened without following links,

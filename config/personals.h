@@ -8,10 +8,12 @@
 
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <string>
 
 #include "config/context.h"
 #include "config/paths.h"
+#include "config/scoped_fs_identity.h"
 
 class Personals {
  public:
@@ -26,6 +28,9 @@ class Personals {
   const std::string &HomeDir() const { return home; }
   const std::string &CfgPath() const { return cfg_path; }
   const std::string &KeyDir() const { return key_dir; }
+  // Who the files below the home directory are opened as; none for an
+  // unknown user.
+  std::optional<FsIdentity> Owner() const;
 
   // True for the superuser: the name "root", or uid 0 without an entry.
   static bool IsRoot();
@@ -45,6 +50,8 @@ class Personals {
   std::string key_dir;
   std::string cfg_path;
   uint32_t uid = 0;
+  gid_t gid = 0;
+  bool known = false;
 };
 
 // True when a "KEY" value names a file-system location, not the USB token.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,7 @@ TEST(Personals, UnknownUserHasNoPaths) {
   EXPECT_EQ(p.HomeDir(), "");
   EXPECT_EQ(p.CfgPath(), "");
   EXPECT_EQ(p.KeyDir(), "");
+  EXPECT_FALSE(p.Owner());
 }
 
 TEST(Personals, KeyLocationClassifier) {
@@ -258,6 +260,11 @@ TEST_F(PersonalsSandbox, NamedUserGetsTheTreeAndItsOwnership) {
   EXPECT_EQ(LStat("/home/alice/.yrk/cfg").st_uid, 500u);
   EXPECT_EQ(LStat("/home/alice/.yrk/key").st_uid, 500u);
   EXPECT_EQ(ReadFile("/home/alice/.yrk/cfg"), ReadFile(Paths::kDefConfig));
+  const std::optional<FsIdentity> owner = alice.Owner();
+  ASSERT_TRUE(owner);
+  EXPECT_EQ(owner->uid, 500u);
+  EXPECT_EQ(owner->gid, 500u);
+  EXPECT_NE(std::find(owner->groups.begin(), owner->groups.end(), 500u), owner->groups.end());
   const Context self;
   EXPECT_EQ(self.Username(), "root");
   EXPECT_TRUE(fs::is_directory("/home/root/.yrk/cert/user"));

@@ -96,10 +96,13 @@ int UI::Dispatch(int number, ParameterBag &bag) {
   }
 }
 
+// The user's own document is loaded and stored as that user: a superuser
+// process must not be led by the user's links to files the user may not touch.
 Config UI::OpenConfig() const {
-  const std::string user_config =
-      files.user_config.empty() ? Personals(CurrentUser()).CfgPath() : files.user_config;
-  return Config(user_config, files.system_config, files.system_template);
+  if (!files.user_config.empty())
+    return Config(files.user_config, files.system_config, files.system_template);
+  const Personals user(CurrentUser());
+  return Config(user.CfgPath(), files.system_config, files.system_template, user.Owner());
 }
 
 int UI::Issue(Message &msg) {

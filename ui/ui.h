@@ -64,7 +64,7 @@ class UI {
   struct Files {
     std::string user;  // empty: the calling user, whose ".yrk" tree is prepared
     std::string semaphore = Paths::kSemaphore;
-    std::string user_config;  // empty: the current user's ".yrk/cfg"
+    std::string user_config;  // empty: the current user's ".yrk/cfg", opened as that user
     std::string system_config = Paths::kSystemConfig;
     std::string system_template = Paths::kDefConfig;
     std::string client_socket = Paths::kClientSocket;
