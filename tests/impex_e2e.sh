@@ -87,7 +87,8 @@ accounts)
   expect_status 0
   expect_out 'Ошибка: Учетная запись не найдена\n'
   expect_file /home/alice/.yrk/cfg "$data/expected_accounts.cfg"
-  [ "$(stat -c %U /home/alice/.yrk/cfg)" = alice ] || fail "alice's configuration changed owner"
+  [ "$(stat -c '%U:%G %a' /home/alice/.yrk/cfg)" = 'alice:alice 600' ] ||
+    fail "alice's configuration changed owner, group or mode"
   # The modified account's 44-byte block went to the daemon: 10.1.2.3, ports
   # 4433 and 7600, MTU 1300, traffic logged, 3 tries 10 s apart, reconnect,
   # disconnect after 30.
@@ -102,6 +103,16 @@ own_account)
   expect_status 0
   expect_out 'Ошибка: Учетная запись не найдена\n'
   expect_file /home/alice/.yrk/cfg "$data/expected_accounts.cfg"
+  ;;
+read_only_config)
+  # Alice may not write her configuration: root's import for her may not either.
+  seed_alice
+  chmod 0400 /home/alice/.yrk/cfg
+  cp -p /home/alice/.yrk/cfg /tmp/cfg.before
+  run "$data/accounts.xml"
+  expect_status 0
+  expect_out 'Ошибка: Не удалось обработать команду \n'
+  expect_file /home/alice/.yrk/cfg /tmp/cfg.before
   ;;
 linked_home)
   # Alice's ".yrk" leads to /etc/yrk, which holds a configuration with her
