@@ -3,7 +3,7 @@
 if(TARGET impex AND TARGET yrkd)
   set(impex_alone usage no_semaphore)
   set(impex_with_daemon missing_file store_stops unknown_user two_failures servers accounts
-      own_account read_only_config linked_home unwired xxe)
+      own_account linked_home unwired xxe)
   foreach(case ${impex_alone} ${impex_with_daemon})
     set(daemon_args)
     if(case IN_LIST impex_with_daemon)
