@@ -1,5 +1,6 @@
 #include "config/scoped_fs_identity.h"
 
+#include <grp.h>
 #include <sys/fsuid.h>
 #include <unistd.h>
 
@@ -99,11 +100,16 @@ TEST_F(AsOwner, NoOwnerAndTheSuperusersOwnFilesChangeNothing) {
 }
 
 TEST_F(AsOwner, SupplementaryGroupsOfTheProcessLendNoAccess) {
-  // A directory root's group may enter: the user is not in that group.
+  constexpr gid_t kRootsGroup = 4321;
   const std::string group_dir = RootOnly("group", 0770);
+  chown(group_dir.c_str(), 0, kRootsGroup);
   const Config config = UserConfig(LinkedHome(group_dir));
-  YrkParamsStruct params;
-  EXPECT_EQ(Thrown([&] { config.GetParams(params); }), "file not found");
+  EXPECT_TRUE(RunInChild([&] {
+    if (setgroups(1, &kRootsGroup) != 0) return false;  // the process may enter the directory
+    YrkParamsStruct params;
+    return Thrown([&] { config.GetParams(params); }) == "file not found" && Groups().size() == 1 &&
+           Groups().front() == kRootsGroup;
+  }));
   EXPECT_EQ(ReadFile(group_dir + "/cfg"), kRootDocument);
 }
 
