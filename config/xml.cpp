@@ -11,6 +11,12 @@ namespace {
 // crafted file must not exhaust the stack.
 constexpr int kMaxDepth = 64;
 
+// The writer's own indentation and line ends; any other text outside
+// elements is data that a rebuilt body would lose.
+bool IsBlank(std::string_view text) {
+  return text.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
 }  // namespace
 
 XMLTag::XMLTag() = default;
@@ -44,7 +50,14 @@ XMLTag::~XMLTag() { Clear(); }
 
 std::size_t XMLTag::Load(const std::string &text) {
   const std::string source(text);  // `text` may be this tag's own body
-  return Parse(source, 0);
+  const std::size_t used = Parse(source, 0);
+  // Text before or after the element, or text without any (a file zeroed
+  // or garbled by a crash), would be gone once the element is written.
+  const std::size_t open = source.find('<');
+  const std::string_view view(source);
+  if (!IsBlank(view.substr(0, open)) || (open != std::string::npos && !IsBlank(view.substr(used))))
+    lossy_ = true;
+  return used;
 }
 
 std::size_t XMLTag::Parse(std::string_view text, int depth) {
@@ -63,33 +76,41 @@ std::size_t XMLTag::Parse(std::string_view text, int depth) {
   const std::size_t close = text.find(marker, gt);
   if (close == std::string_view::npos) return 0;
   lossy_ = false;
-  body_ = text.substr(gt + 1, close - gt - 1);
-  ParseChildren(depth);
+  const std::string_view body = text.substr(gt + 1, close - gt - 1);
+  ParseChildren(body, depth);
+  // A parent's body is rebuilt from its children when written, so only a
+  // childless body is kept: a copy per level would make a deeply nested
+  // file take its size times its depth.
+  if (children_.empty()) body_ = body;
   // The whole closing marker is consumed: a name may hold "<", and the next
   // sibling must not start inside the marker.
   return close + marker.size();
 }
 
-void XMLTag::ParseChildren(int depth) {
-  const std::string_view body(body_);
+void XMLTag::ParseChildren(std::string_view body, int depth) {
   if (depth >= kMaxDepth) {
     unparsed_ = body.find('<') != std::string_view::npos;
     return;
   }
+  bool stray_text = false;
   std::size_t offset = 0;
   while (offset < body.size()) {
+    const std::size_t open = body.find('<', offset);
+    if (!IsBlank(body.substr(offset, open == std::string_view::npos ? open : open - offset)))
+      stray_text = true;
+    if (open == std::string_view::npos) break;
     auto child = std::make_unique<XMLTag>();
-    const std::size_t used = child->Parse(body.substr(offset), depth + 1);
+    const std::size_t used = child->Parse(body.substr(open), depth + 1);
     // An element without ">" or without its closing marker ends the children;
-    // the body keeps the text as read, but a rebuilt body would lose it.
+    // a childless body keeps the text as read, a rebuilt one would lose it.
     if (used == 0) {
       unparsed_ = true;
-      lossy_ = !children_.empty();
       break;
     }
-    offset += used;
-    if (!child->body_.empty()) children_.push_back(std::move(child));
+    offset = open + used;
+    if (!child->Empty()) children_.push_back(std::move(child));
   }
+  if (!children_.empty() && (unparsed_ || stray_text)) lossy_ = true;
 }
 
 void XMLTag::Store(std::string &out, int depth) {
@@ -103,9 +124,7 @@ void XMLTag::AppendTo(std::string &out, int depth) {
   out += "<" + name_ + ">";
   if (!children_.empty()) {
     out += "\n";
-    const std::size_t start = out.size();
     for (const auto &child : children_) child->AppendTo(out, depth + 1);
-    body_.assign(out, start);
     out.append(static_cast<std::size_t>(depth), '\t');
   } else {
     out += body_;

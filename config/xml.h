@@ -28,17 +28,20 @@ class XMLTag {
   // "<"; else up to the end of the closing marker, or 0 when the element is
   // incomplete: no ">" or no closing marker). An incomplete element ends the
   // children of the body it is in; bodies nested more than 64 levels deep are
-  // kept as text.
+  // kept as text. Only a childless element keeps its body: a parent's is empty
+  // and is rebuilt from its children when written.
   std::size_t Load(const std::string &text);
 
   // True when writing this subtree would drop text that was loaded but did
-  // not become part of the tree: an element without its closing marker, or a
-  // body cut short by an incomplete element whose parent has (or had) children
-  // to rebuild it from. A childless body keeps such text and is written as read.
+  // not become part of the tree: text before or after the loaded element (or
+  // text without one), an element without its closing marker, or a
+  // body with children to rebuild it from that was cut short by an incomplete
+  // element or holds text between or around its elements. A childless body
+  // keeps such text and is written as read.
   bool Lossy() const;
 
   // Serialises this element at `depth` TABs of indentation and inserts the
-  // result at the front of `out`. A parent's body is rebuilt from its children.
+  // result at the front of `out`. A parent is written from its children.
   void Store(std::string &out, int depth);
 
   // Direct children named exactly `name`, in document order. The list is
@@ -52,8 +55,8 @@ class XMLTag {
   // without children gets the body "\n". The last FindTag list is not updated.
   void Del(XMLTag *child);
 
-  // Destroys all children; the body stays as it is. Text the loader could
-  // not read counts as given up (see Lossy).
+  // Destroys all children; a childless body stays as it is (a parent keeps
+  // none). Text the loader could not read counts as given up (see Lossy).
   void Clear();
 
   // The first direct child named `name`, or null. Unlike FindTag it leaves
@@ -71,7 +74,8 @@ class XMLTag {
 
  private:
   std::size_t Parse(std::string_view text, int depth);
-  void ParseChildren(int depth);
+  void ParseChildren(std::string_view body, int depth);
+  bool Empty() const { return body_.empty() && children_.empty(); }
   void AppendTo(std::string &out, int depth);
 
   std::string name_;
