@@ -11,7 +11,7 @@ if(TARGET impex AND TARGET yrkd)
     endif()
     add_test(NAME impex_e2e_${case}
              COMMAND sh -c "[ $(id -u) = 0 ] || exit 77; exec \"$0\" \"$@\""
-                     ${CMAKE_CURRENT_SOURCE_DIR}/sandbox ${daemon_args} --
+                     ${CMAKE_CURRENT_SOURCE_DIR}/sandbox -k ${CMAKE_BINARY_DIR} ${daemon_args} --
                      ${CMAKE_CURRENT_SOURCE_DIR}/impex_e2e.sh ${case} $<TARGET_FILE:impex>
                      ${CMAKE_CURRENT_SOURCE_DIR}/impex_e2e)
     set_tests_properties(impex_e2e_${case} PROPERTIES LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -104,8 +104,12 @@ accounts)
   ;;
 own_account)
   # An ordinary user changes her own configuration; the user is the caller.
+  # What she runs and reads is copied in: the checkout may lie where she
+  # cannot go (root's home).
   seed_alice
-  out=$(setpriv --reuid=alice --regid=alice --init-groups -- "$impex" "$data/accounts.xml"; echo "#$?")
+  install -D -m 0755 "$impex" /tmp/alice/impex
+  install -m 0644 "$data/accounts.xml" /tmp/alice/accounts.xml
+  out=$(setpriv --reuid=alice --regid=alice --init-groups -- /tmp/alice/impex /tmp/alice/accounts.xml; echo "#$?")
   status=${out##*#} out=${out%#*}
   expect_status 0
   expect_out 'Ошибка: Учетная запись не найдена\n'
