@@ -1,11 +1,14 @@
 #include "config/atomic_file.h"
 
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <optional>
 
 namespace AtomicFile {
 namespace {
@@ -50,23 +53,51 @@ std::string TemporaryName(const std::string &base) {
   return "." + base + ".new" + std::to_string(getpid()) + "." + std::to_string(counter++);
 }
 
-// Takes over owner, group and mode from the file being replaced. A link at the
-// path only lends its owner: the mode of a link means nothing. A caller that
-// may not set the old group (a user outside the group root gave the file)
-// still writes, under its own group; a different owner is refused.
+// Takes over owner, group and mode from the file being replaced. A caller
+// that may not set the old group (a user outside the group root gave the
+// file) still writes, under its own group; a different owner is refused.
 bool Inherit(int fd, const struct stat &old) {
   if (fchown(fd, old.st_uid, old.st_gid) != 0) {
     struct stat now;
     if (fstat(fd, &now) != 0 || now.st_uid != old.st_uid) return false;
   }
-  return !S_ISREG(old.st_mode) || fchmod(fd, old.st_mode & 07777) == 0;
+  return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// The identity the kernel checks file access against: a superuser thread
+// working on a user's file has taken on that user's (ScopedFsIdentity).
+uid_t FsUid() { return static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))); }
+
+// The file `path` names: the path itself, or the regular file a symbolic link
+// there points at when link and file belong to the caller's file-system uid
+// or to root (an administrator's own links, a user's link to a file of
+// theirs). Any other link is refused: its owner could steer the caller to a
+// file that owner may not touch. Only one link is followed.
+std::optional<std::string> Resolve(const std::string &path) {
+  struct stat link;
+  if (lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
+  if (link.st_uid != FsUid() && link.st_uid != 0) return std::nullopt;
+  char target[PATH_MAX];
+  const ssize_t len = readlink(path.c_str(), target, sizeof target);
+  if (len <= 0 || static_cast<size_t>(len) >= sizeof target) return std::nullopt;
+  std::string resolved(target, static_cast<size_t>(len));
+  if (resolved.front() != '/') {
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) resolved.insert(0, path, 0, slash + 1);
+  }
+  struct stat file;
+  if (lstat(resolved.c_str(), &file) != 0 || !S_ISREG(file.st_mode) || file.st_uid != link.st_uid)
+    return std::nullopt;
+  return resolved;
 }
 
 }  // namespace
 
 bool Read(const std::string &path, std::string &out) {
+  const std::optional<std::string> file = Resolve(path);
+  if (!file) return false;
   // Non-blocking, so that a FIFO planted at the path cannot stall the reader.
-  Fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  Fd fd(open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   char chunk[65536];
@@ -81,7 +112,10 @@ bool Read(const std::string &path, std::string &out) {
   }
 }
 
-Result Replace(const std::string &path, std::string_view text) {
+Result Replace(const std::string &linked_path, std::string_view text) {
+  const std::optional<std::string> file = Resolve(linked_path);
+  if (!file) return Result::kOpenFailed;
+  const std::string &path = *file;
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -94,11 +128,12 @@ Result Replace(const std::string &path, std::string_view text) {
   const bool replacing = fstatat(dirfd.get(), base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
   if (!replacing && errno != ENOENT) return Result::kOpenFailed;
   if (replacing) {
-    if (S_ISDIR(old.st_mode)) return Result::kOpenFailed;
+    // Only a regular file is replaced: a link here now was swapped in after
+    // it was resolved.
+    if (!S_ISREG(old.st_mode)) return Result::kOpenFailed;
     // Writing in place needed write access to the file; renaming needs only the
     // directory. Keep the file's own protection in force.
-    if (S_ISREG(old.st_mode) && faccessat(dirfd.get(), base.c_str(), W_OK, AT_EACCESS) != 0)
-      return Result::kOpenFailed;
+    if (faccessat(dirfd.get(), base.c_str(), W_OK, AT_EACCESS) != 0) return Result::kOpenFailed;
   }
 
   std::string temp;

@@ -268,21 +268,39 @@ TEST_F(XMLFile, LargeFileIsReadWhole) {
   EXPECT_EQ(doc.First("K19999")->Body(), "v");
 }
 
-TEST_F(XMLFile, SymbolicLinkIsNeitherReadNorWrittenThrough) {
+// Links of the caller's own lead to files of its own; any other link could
+// lead the caller where the link's owner may not go.
+TEST_F(XMLFile, OwnLinkIsFollowedAndKeptOthersAreRefused) {
   const std::string target = dir / "target";
-  WriteFile(target, "<R><A>secret</A></R>");
-  std::filesystem::create_symlink(target, path);
+  WriteFile(target, "<R><A>1</A></R>");
+  std::filesystem::create_symlink("target", path);
   XML doc(path.c_str());
-  EXPECT_EQ(ErrorOf([&] { doc.Load(); }), "file not found");
+  doc.Load();
+  doc.Add(XMLTag("N", "v"));
+  doc.Store();
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(ReadFile(target), "<R>\n\t<A>1</A>\n\t<N>v</N>\n</R>\n");
 
+  if (geteuid() != 0) GTEST_SKIP() << "links and files of another owner need root";
+  const std::string before = ReadFile(target);
+  // A link of another user, and a link of one's own to another user's file.
+  ASSERT_EQ(lchown(path.c_str(), 1234, 1234), 0);
+  XML foreign_link(path.c_str());
+  EXPECT_EQ(ErrorOf([&] { foreign_link.Load(); }), "file not found");
+  ASSERT_EQ(lchown(path.c_str(), 0, 0), 0);
+  ASSERT_EQ(chown(target.c_str(), 1234, 1234), 0);
+  XML foreign_file(path.c_str());
+  EXPECT_EQ(ErrorOf([&] { foreign_file.Load(); }), "file not found");
+
+  // A link swapped in between load and store is not written through.
   WriteFile(dir / "other", "<R><B>1</B></R>");
   XML other((dir / "other").c_str());
   other.Load();
-  std::filesystem::rename(dir / "other", path);  // replaces the link
+  std::filesystem::remove(dir / "other");
   std::filesystem::create_symlink(target, dir / "other");
-  other.Store();
-  EXPECT_EQ(ReadFile(target), "<R><A>secret</A></R>");
-  EXPECT_FALSE(std::filesystem::is_symlink(dir / "other"));
+  EXPECT_EQ(ErrorOf([&] { other.Store(); }), "open failed");
+  EXPECT_EQ(ReadFile(target), before);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "other"));
 }
 
 TEST_F(XMLFile, StoreReplacesTheFileAndKeepsOwnerGroupAndMode) {
