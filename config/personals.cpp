@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "config/atomic_file.h"
+
 namespace {
 
 constexpr uid_t kFirstListedUid = 500;
@@ -50,18 +52,39 @@ Fd SubDir(int dir, const char *name, mode_t mode) {
   return Fd(openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-void CopyTemplate(const std::string &template_path, int to) {
-  Fd from(open(template_path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!from.ok()) return;  // no template: the configuration stays empty
-  char buf[8192];
-  ssize_t got;
-  while ((got = read(from.get(), buf, sizeof buf)) > 0) {
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t put = write(to, buf + done, static_cast<size_t>(got - done));
-      if (put <= 0) return;
-      done += put;
-    }
+// A temporary name beside the configuration for its first copy.
+std::string TemporaryName(const char *name) {
+  return std::string(".") + name + ".new" + std::to_string(getpid());
+}
+
+// The template's text, through a link of root's too; empty when it is missing.
+std::string TemplateText(const std::string &template_path) {
+  std::string text;
+  if (!AtomicFile::Read(template_path, text)) text.clear();
+  return text;
+}
+
+bool WriteAll(int fd, const std::string &text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t put = write(fd, text.data() + done, text.size() - done);
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
   }
+  return fsync(fd) == 0;
+}
+
+// The first configuration appears whole or not at all: the copy is written
+// under a temporary name and linked into place only while no file is there,
+// so a second run naming the same new user never sees a partial copy.
+void CreateConfig(int yrk_dir, const char *name, const std::string &template_path, uid_t uid) {
+  const std::string temp = TemporaryName(name);
+  unlinkat(yrk_dir, temp.c_str(), 0);  // a leftover of a killed run of this pid
+  Fd cfg(openat(yrk_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!cfg.ok()) return;
+  HandTo(cfg.get(), uid);
+  if (WriteAll(cfg.get(), TemplateText(template_path)))
+    linkat(yrk_dir, temp.c_str(), yrk_dir, name, 0);  // EEXIST: another run was first
+  unlinkat(yrk_dir, temp.c_str(), 0);
 }
 
 // The configuration file: created from the template when missing, handed to
@@ -69,13 +92,7 @@ void CopyTemplate(const std::string &template_path, int to) {
 // with one link: a hard link to another file would otherwise change that
 // file's owner.
 void SetupConfig(int yrk_dir, const char *name, const std::string &template_path, uid_t uid) {
-  if (Missing(yrk_dir, name)) {
-    Fd cfg(openat(yrk_dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!cfg.ok()) return;
-    CopyTemplate(template_path, cfg.get());
-    HandTo(cfg.get(), uid);
-    return;
-  }
+  if (Missing(yrk_dir, name)) return CreateConfig(yrk_dir, name, template_path, uid);
   // O_NONBLOCK: a FIFO planted there must not block the open.
   Fd cfg(openat(yrk_dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
@@ -89,33 +106,38 @@ const char *Leaf(const char *user_path) {  // ".yrk/cfg" -> "cfg"
   return slash ? slash + 1 : user_path;
 }
 
+// A person's account has a home directory of its own; system accounts
+// (bin with "/bin", a home that does not exist or is someone else's) get no
+// tree. Root is always a user.
+bool OwnsHome(const passwd &entry) {
+  if (entry.pw_uid == 0) return true;
+  struct stat st;
+  return entry.pw_dir && stat(entry.pw_dir, &st) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_uid == entry.pw_uid;
+}
+
 }  // namespace
 
 Personals::Personals() {
-  if (const passwd *entry = getpwuid(getuid())) {
-    Take(*entry);
-    Setup(Paths::kDefConfig);
-  }
+  if (const passwd *entry = getpwuid(getuid())) Adopt(*entry, Paths::kDefConfig);
 }
 
 Personals::Personals(const std::string &name) {
-  if (const passwd *entry = getpwnam(name.c_str())) {
-    Take(*entry);
-    Setup(Paths::kDefConfig);
-  }
+  if (const passwd *entry = getpwnam(name.c_str())) Adopt(*entry, Paths::kDefConfig);
 }
 
 Personals::Personals(const passwd &entry, const std::string &template_path) {
-  Take(entry);
-  Setup(template_path);
+  Adopt(entry, template_path);
 }
 
-void Personals::Take(const passwd &entry) {
+void Personals::Adopt(const passwd &entry, const std::string &template_path) {
+  if (!OwnsHome(entry)) return;
   user_name = entry.pw_name ? entry.pw_name : "";
   home = entry.pw_dir ? entry.pw_dir : "";
   uid = entry.pw_uid;
   gid = entry.pw_gid;
   known = true;
+  Setup(template_path);
 }
 
 std::optional<FsIdentity> Personals::Owner() const {

@@ -19,7 +19,9 @@ class Personals {
  public:
   // The calling user.
   Personals();
-  // A user from the password database; an unknown name leaves every path empty.
+  // A user from the password database. An unknown name, or an account whose
+  // home directory is missing or not its own (a system account), leaves the
+  // name and every path empty.
   explicit Personals(const std::string &name);
   // A given entry and template, for tests.
   Personals(const passwd &entry, const std::string &template_path);
@@ -38,7 +40,8 @@ class Personals {
   static void Users(std::list<std::string> &out);
 
  private:
-  void Take(const passwd &entry);
+  // Takes the entry and builds its tree unless it is no person's account.
+  void Adopt(const passwd &entry, const std::string &template_path);
   // Never follows a symbolic link below the home directory and leaves alone
   // any path that is not what it should be; errors are otherwise ignored.
   // The configuration path stays empty unless ".yrk" is a real directory,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -38,6 +40,9 @@ class PersonalsSetup : public ::testing::Test {
     root = pattern;
     home = root + "/home";
     fs::create_directory(home);
+    if (Privileged()) {
+      ASSERT_EQ(chown(home.c_str(), kUser, kUser), 0);
+    }
     outside = root + "/outside";
     fs::create_directory(outside);
     template_path = root + "/defconfig";
@@ -51,7 +56,7 @@ class PersonalsSetup : public ::testing::Test {
     passwd entry{};
     entry.pw_name = const_cast<char *>("someone");
     entry.pw_dir = home.data();
-    entry.pw_uid = kUser;
+    entry.pw_uid = Privileged() ? kUser : getuid();  // the home is the user's own
     return Personals(entry, tmpl);
   }
   Personals Build() { return Build(template_path); }
@@ -102,13 +107,71 @@ TEST_F(PersonalsSetup, MissingTemplateGivesAnEmptyConfiguration) {
   EXPECT_EQ(ReadFile(Yrk("/cfg")), "");
 }
 
-TEST_F(PersonalsSetup, UnusableHomeCreatesNothing) {
+// A system account (a home that is a file, missing, or another's, like
+// "/bin") is no user: no name, no paths, nothing created.
+TEST_F(PersonalsSetup, AccountWithoutAHomeOfItsOwnIsNoUser) {
+  const std::string real_home = home;
   std::ofstream(home + "/file") << "x";
-  home += "/file";
-  const Personals p = Build();
-  EXPECT_EQ(p.CfgPath(), "");
-  EXPECT_EQ(p.KeyDir(), "");
-  EXPECT_FALSE(fs::exists(home + "/.yrk"));
+  for (const std::string &other : {real_home + "/file", real_home + "/missing", outside}) {
+    if (other == outside && !Privileged()) continue;  // needs a directory of another owner
+    home = other;
+    const Personals p = Build();
+    EXPECT_EQ(p.Username(), "") << other;
+    EXPECT_EQ(p.CfgPath(), "") << other;
+    EXPECT_FALSE(p.Owner()) << other;
+    EXPECT_FALSE(fs::exists(other + "/.yrk")) << other;
+  }
+  ExpectOutsideUntouched();
+}
+
+TEST_F(PersonalsSetup, RootNeedsNoHomeOfItsOwn) {
+  passwd entry{};
+  entry.pw_name = const_cast<char *>("root");
+  entry.pw_dir = outside.data();
+  entry.pw_uid = 0;
+  if (!Privileged()) GTEST_SKIP() << "the directory must belong to another owner than uid 0";
+  ASSERT_EQ(chown(outside.c_str(), kUser, kUser), 0);
+  const Personals p(entry, template_path);
+  EXPECT_EQ(p.Username(), "root");
+  EXPECT_EQ(p.CfgPath(), outside + "/.yrk/cfg");
+}
+
+// Each run writes the template whole under a name of its own and links it
+// into place only while there is no configuration: a run that finds one
+// finds all of it, and the first one stays.
+TEST_F(PersonalsSetup, FirstConfigurationAppearsWhole) {
+  std::string big = "<YRK>\n";
+  for (int i = 0; i < 20000; ++i) big += "\t<PARAMETERS>x</PARAMETERS>\n";
+  big += "</YRK>\n";
+  std::ofstream(template_path) << big;
+  std::vector<pid_t> runs;
+  for (int i = 0; i < 8; ++i) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Build();
+      _exit(ReadFile(Yrk("/cfg")) == big ? 0 : 1);
+    }
+    runs.push_back(child);
+  }
+  for (pid_t child : runs) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(ReadFile(Yrk("/cfg")), big);
+  EXPECT_EQ(LStat(Yrk("/cfg")).st_nlink, 1u);
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto &entry : fs::directory_iterator(Yrk())) ++entries;
+  EXPECT_EQ(entries, 3u) << "cfg, cert, key and no temporary left";
+}
+
+TEST_F(PersonalsSetup, LinkedTemplateOfRootIsCopied) {
+  const std::string real = root + "/real-template";
+  fs::rename(template_path, real);
+  fs::create_symlink(real, template_path);  // the caller's own, or root's
+  Build();
+  EXPECT_EQ(ReadFile(Yrk("/cfg")), "<TEMPLATE>\n");
 }
 
 // The paths handed out must not lead through the link either: the
