@@ -1,7 +1,5 @@
 #include "ui/ui.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -10,6 +8,7 @@
 #include "channel/message.h"
 #include "config/config.h"
 #include "config/personals.h"
+#include "ui/held_semaphore.h"
 
 namespace UserInterface {
 
@@ -53,12 +52,7 @@ UI::UI(Files files)
 }
 
 UI::~UI() {
-  if (!semaphore) return;
-  if (busy) {
-    Cancel();
-    sem_post(semaphore);
-  }
-  sem_close(semaphore);
+  if (semaphore) sem_close(semaphore);
 }
 
 void UI::Cancel() { cancel = true; }
@@ -70,16 +64,10 @@ void UI::SetCurrentUser(const std::string &name) { context.SetUsername(name); }
 
 int UI::SendCommand(int number, ParameterBag &bag) {
   if (!semaphore) return kSemaphoreNotOpen;
-  for (int attempt = 1; sem_trywait(semaphore) != 0; ++attempt) {
-    sleep(1);
-    if (attempt == kSemaphoreAttempts) return kSemaphoreBusy;
-  }
-  busy = true;
+  const HeldSemaphore hold(semaphore, kSemaphoreAttempts);
+  if (!hold.held()) return kSemaphoreBusy;
   values.clear();
-  const int result = Dispatch(number, bag);
-  sem_post(semaphore);
-  busy = false;
-  return result;
+  return Dispatch(number, bag);
 }
 
 // Commands whose handlers need the certificate stores or drive connections

@@ -90,7 +90,6 @@ class UI {
 
   Context context;
   sem_t *semaphore = nullptr;
-  bool busy = false;
   std::atomic<bool> cancel{false};
   int32_t connected_server = -1;
   std::list<_session_state> states;
