@@ -35,6 +35,26 @@ seed_alice() {
   install -m 0600 -o alice -g alice "$data/alice.cfg" /home/alice/.yrk/cfg
 }
 
+# as_alice COMMAND...: runs it as alice.
+as_alice() { setpriv --reuid=alice --regid=alice --init-groups -- "$@"; }
+
+# expect_untouched FILE: FILE is byte for byte what it was at the last keep.
+keep() { cp -p "$1" /tmp/kept; }
+expect_untouched() { cmp -s "$1" /tmp/kept || fail "$1 changed"; }
+
+# Each one a configuration the next store must refuse rather than replace:
+# no element at all (zeroed, binary, KOI8-R), text after the root, between
+# elements, around an element inside a value.
+damaged_configs() {
+  head -c 4096 /dev/zero >/tmp/damaged.1
+  printf '\001\377\376binary\000' >/tmp/damaged.2
+  printf '\360\322\311\327\305\324 \355\311\322\n' >/tmp/damaged.3
+  printf '<YRK>\n\t<SERVERS>\n</SERVERS>\n</YRK>\ntrailing words\n' >/tmp/damaged.4
+  printf '<YRK>\n\t<RNG>BIO</RNG>\n\tnote\n\t<SERVERS>\n</SERVERS>\n</YRK>\n' >/tmp/damaged.5
+  printf '<YRK>\n\t<RNG>pre<X>1</X>post</RNG>\n\t<SERVERS>\n</SERVERS>\n</YRK>\n' >/tmp/damaged.6
+  echo /tmp/damaged.1 /tmp/damaged.2 /tmp/damaged.3 /tmp/damaged.4 /tmp/damaged.5 /tmp/damaged.6
+}
+
 case $case in
 usage)
   run
@@ -139,6 +159,112 @@ xxe)
   expect_status 0
   grep -q 'root:' /etc/yrk/cfg && fail "an external entity was read"
   has_server plain || fail "the plain server was not added"
+  ;;
+damaged_system_config)
+  for damaged in $(damaged_configs); do
+    install -m 0644 "$damaged" /etc/yrk/cfg
+    keep /etc/yrk/cfg
+    run "$data/servers_add.xml"
+    expect_status 0
+    expect_untouched /etc/yrk/cfg
+  done
+  ;;
+damaged_user_config)
+  seed_alice
+  for damaged in $(damaged_configs); do
+    install -m 0600 -o alice -g alice "$damaged" /home/alice/.yrk/cfg
+    keep /home/alice/.yrk/cfg
+    run "$data/accounts.xml"
+    expect_status 0
+    expect_untouched /home/alice/.yrk/cfg
+  done
+  ;;
+deep_user_config)
+  # Alice's own 16 MB configuration, nested 60 levels: root's import for her
+  # must get by in a few hundred megabytes.
+  seed_alice
+  {
+    printf '<YRK>'
+    for level in $(seq 60); do printf '<L%s>' "$level"; done
+    head -c 16000000 /dev/zero | tr '\0' v
+    for level in $(seq 60 -1 1); do printf '</L%s>' "$level"; done
+    printf '</YRK>\n'
+  } >/home/alice/.yrk/cfg
+  out=$(ulimit -v 400000; "$impex" "$data/accounts.xml"; echo "#$?")
+  status=${out##*#}
+  expect_status 0
+  [ "$(tr -cd v </home/alice/.yrk/cfg | wc -c)" = 16000000 ] || fail "the value did not survive"
+  ;;
+first_use_race)
+  # Two runs meet a new user at once: whichever copies the template first,
+  # the configuration is the whole template.
+  for round in 1 2 3 4 5; do
+    rm -rf /home/alice/.yrk
+    "$impex" "$data/accounts.xml" >/dev/null &
+    "$impex" "$data/accounts.xml" >/dev/null
+    wait
+    expect_file /home/alice/.yrk/cfg /etc/yrk/defconfig
+    [ "$(stat -c %U /home/alice/.yrk/cfg)" = alice ] || fail "round $round: the configuration is not alice's"
+  done
+  ls -A /home/alice/.yrk | grep -q '^\.' && fail "a temporary file was left in .yrk"
+  ;;
+killed_run)
+  # The daemon never answers the account's parameters; a run ended by a
+  # signal meanwhile gives the semaphore back, so the next run goes through
+  # at once instead of reporting a busy layer after ten seconds.
+  seed_alice
+  for signal in INT:130 TERM:143 HUP:129; do
+    ended=${signal#*:} signal=${signal%:*}
+    # A background job of this shell would start with SIGINT ignored.
+    env --default-signal=$signal "$impex" "$data/accounts.xml" >/dev/null &
+    pid=$!
+    sleep 1
+    kill -s $signal $pid
+    wait $pid
+    [ $? = $ended ] || fail "SIG$signal did not end the waiting run"
+    start=$(date +%s)
+    run "$data/servers_add.xml"
+    expect_status 0
+    [ $(($(date +%s) - start)) -lt 5 ] || fail "SIG$signal: the next run waited for the semaphore"
+    has_server gate || fail "SIG$signal: the next run did not add its server"
+    rm -f /etc/yrk/cfg
+  done
+  ;;
+system_account)
+  # An account that is no person's (home /var/log, root's) is an unknown user:
+  # no ".yrk" is made there, and the run stops at it.
+  run "$data/system_account.xml"
+  expect_status 0
+  expect_out 'Ошибка: Имя пользователя указано неверно \n'
+  has_server first || fail "the record before the system account was not applied"
+  has_server second && fail "a record after the system account was applied"
+  [ -e /var/log/.yrk ] && fail "a tree was made in the system account's home"
+  run "$data/homeless_account.xml"
+  expect_out 'Ошибка: Имя пользователя указано неверно \n'
+  [ -e /home/ghost ] && fail "a home was made for an account without one"
+  ;;
+linked_configs)
+  # Alice's configuration is her own link to her own file: root's import for
+  # her works through it, as that of root's links to root's files does.
+  seed_alice
+  install -m 0600 -o alice -g alice "$data/alice.cfg" /home/alice/real.cfg
+  rm /home/alice/.yrk/cfg
+  as_alice ln -s ../real.cfg /home/alice/.yrk/cfg
+  run "$data/accounts.xml"
+  expect_status 0
+  expect_file /home/alice/real.cfg "$data/expected_accounts.cfg"
+  [ -L /home/alice/.yrk/cfg ] || fail "alice's link was replaced"
+  # Root's linked template gives the new system configuration its content.
+  mv /etc/yrk/defconfig /etc/yrk/real-defconfig
+  ln -s real-defconfig /etc/yrk/defconfig
+  run "$data/servers_add.xml"
+  expect_file /etc/yrk/cfg "$data/expected_servers_add.cfg"
+  # Root's linked system configuration is changed where it points.
+  mv /etc/yrk/cfg /etc/yrk/real.cfg
+  ln -s real.cfg /etc/yrk/cfg
+  run "$data/servers_del.xml"
+  expect_file /etc/yrk/real.cfg "$data/expected_servers_del.cfg"
+  [ -L /etc/yrk/cfg ] || fail "root's link was replaced"
   ;;
 *)
   fail "no such case"
