@@ -4,13 +4,17 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "channel/channel_test_util.h"
 
@@ -19,6 +23,42 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using UserInterface::CmdIssuer;
+
+constexpr uid_t kNobody = 65534;
+
+Message ValueMessage(int kind, int32_t value) {
+  Message msg(kind);
+  msg.Add(&value, sizeof value);
+  return msg;
+}
+
+// The header and payload datagrams of the message.
+std::vector<std::string> Datagrams(const Message &msg) {
+  const auto *bytes = reinterpret_cast<const char *>(msg.Header());
+  return {std::string(bytes, Message::kHeaderSize),
+          std::string(bytes + Message::kHeaderSize, static_cast<size_t>(msg.Length()))};
+}
+
+// Sends the datagrams to path from an unbound socket of a child process
+// running as uid; true when the child sent every one whole.
+bool SendAs(uid_t uid, const std::string &path, const std::vector<std::string> &datagrams) {
+  sockaddr_un to{};
+  to.sun_family = AF_UNIX;
+  std::strncpy(to.sun_path, path.c_str(), sizeof to.sun_path - 1);
+  const pid_t child = fork();
+  if (child == 0) {  // only system calls here: the parent may have other threads
+    const int fd = setresuid(uid, uid, uid) == 0 ? socket(AF_UNIX, SOCK_DGRAM, 0) : -1;
+    if (fd < 0) _exit(1);
+    for (const std::string &datagram : datagrams)
+      if (sendto(fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr *>(&to),
+                 sizeof to) != static_cast<ssize_t>(datagram.size()))
+        _exit(1);
+    _exit(0);
+  }
+  int status = 0;
+  return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
 
 class CmdIssuerTest : public ::testing::Test {
  protected:
@@ -45,6 +85,12 @@ class CmdIssuerTest : public ::testing::Test {
     unsigned char record[44] = {1, 2, 3};
     msg.Add(record, sizeof record);
     return msg;
+  }
+
+  // Lets other users reach and write the issuer's socket, whatever the umask.
+  void OpenToOtherUsers() {
+    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(client.c_str(), 0666), 0);
   }
 
   Message received{-99};
@@ -123,35 +169,48 @@ TEST_F(CmdIssuerTest, EachMessageRestartsTheTimeOut) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(3000));
 }
 
-TEST_F(CmdIssuerTest, AnswersFromOtherAddressesAreDropped) {
+TEST_F(CmdIssuerTest, AnswersFromAnotherSocketOfTheDaemonsOwnerCount) {
   Message request = Request(6);
-  const std::string intruder = dir / "intruder.soc";
-  const int result = Exchange(request, [&](UnixSocket &peer) {
-    UnixSocket forger(intruder, client);
-    SendValue(forger, 7, -1019);
-    SendText(forger, 0, "forged end");
-    SendValue(peer, 7, 5);
-  });
+  const int result = Exchange(
+      request,
+      [&](UnixSocket &) {
+        UnixSocket second(dir / "second.soc", client);
+        SendText(second, 6, "from a second socket");
+        SendValue(second, 7, 5);
+      },
+      2);
   EXPECT_EQ(result, 5);
 }
 
-// An unbound socket's datagram arrives without a sender address, which is
-// also how a stopped receiving side looks; neither may end the exchange.
-TEST_F(CmdIssuerTest, DatagramsFromUnnamedSendersAreDropped) {
+TEST_F(CmdIssuerTest, AnswersFromAnUnboundSocketOfTheDaemonsOwnerCount) {
   Message request = Request(6);
-  const int result = Exchange(request, [&](UnixSocket &peer) {
-    const int unnamed = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(unnamed, 0);
-    sockaddr_un to{};
-    to.sun_family = AF_UNIX;
-    std::strncpy(to.sun_path, client.c_str(), sizeof to.sun_path - 1);
-    const int32_t forged[2] = {7, 4};
-    for (size_t len : {size_t{0}, sizeof forged})
-      ASSERT_EQ(sendto(unnamed, forged, len, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to),
-                static_cast<ssize_t>(len));
-    close(unnamed);
-    SendValue(peer, 7, 5);
-  });
+  const int result = Exchange(
+      request,
+      [&](UnixSocket &) {
+        // The second message's empty payload datagram is part of the answer.
+        std::vector<std::string> answer = Datagrams(Message(6));
+        for (std::string &datagram : Datagrams(ValueMessage(7, 4))) answer.push_back(datagram);
+        EXPECT_TRUE(SendAs(getuid(), client, answer));
+      },
+      2);
+  EXPECT_EQ(result, 4);
+}
+
+TEST_F(CmdIssuerTest, OtherUsersAnswersAreDropped) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
+  Message request = Request(6);
+  const int result = Exchange(
+      request,
+      [&](UnixSocket &peer) {
+        OpenToOtherUsers();
+        // Taken as the header, the empty datagram would end the exchange.
+        std::vector<std::string> forged{""};
+        for (std::string &datagram : Datagrams(ValueMessage(7, -1019))) forged.push_back(datagram);
+        for (std::string &datagram : Datagrams(Message(0))) forged.push_back(datagram);
+        EXPECT_TRUE(SendAs(kNobody, client, forged));
+        SendValue(peer, 7, 5);
+      },
+      2);
   EXPECT_EQ(result, 5);
 }
 
@@ -210,6 +269,74 @@ TEST(UnixSocket, RecvFillsFromSuccessiveDatagrams) {
   whole.Init(8);
   ASSERT_EQ(a.Recv(whole), 8);
   EXPECT_EQ(std::memcmp(static_cast<unsigned char *>(whole), "abcdefgh", 8), 0);
+}
+
+// Root counts anyway, so the owner rule shows only with another user as the
+// owner of the peer's socket file.
+TEST(UnixSocket, ThePeerFilesOwnerIsLookedUpForEachDatagram) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
+  ScratchDir dir;
+  ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+  UnixSocket a(dir / "a", dir / "b");
+  UnixSocket b(dir / "b", dir / "a");
+  ASSERT_EQ(chmod((dir / "a").c_str(), 0666), 0);
+  auto next = [&a] {
+    Container got;
+    got.Init(4);
+    EXPECT_EQ(a.Recv(got), 4);
+    return std::string(reinterpret_cast<const char *>(static_cast<unsigned char *>(got)), 4);
+  };
+  Container part;
+  part.Init("root", 4);
+
+  ASSERT_TRUE(SendAs(kNobody, dir / "a", {"nobo"}));
+  ASSERT_EQ(b.Send(part), 4);
+  EXPECT_EQ(next(), "root");
+
+  // The peer's socket now belongs to the sender, as after a restart as nobody.
+  ASSERT_EQ(chown((dir / "b").c_str(), kNobody, kNobody), 0);
+  ASSERT_TRUE(SendAs(kNobody, dir / "a", {"nobo"}));
+  ASSERT_EQ(b.Send(part), 4);
+  EXPECT_EQ(next(), "nobo");
+}
+
+// Anyone may attach descriptors; the receiver must not keep them open.
+TEST(UnixSocket, DescriptorsSentAlongAreClosed) {
+  ScratchDir dir;
+  UnixSocket a(dir / "a", dir / "b");
+  UnixSocket b(dir / "b", dir / "a");  // makes the sender's uid the peer's owner
+  const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(sender, 0);
+  sockaddr_un to{};
+  to.sun_family = AF_UNIX;
+  std::strncpy(to.sun_path, (dir / "a").c_str(), sizeof to.sun_path - 1);
+  char byte = 'x';
+  iovec data{&byte, 1};
+  alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr msg{};
+  msg.msg_name = &to;
+  msg.msg_namelen = sizeof to;
+  msg.msg_iov = &data;
+  msg.msg_iovlen = 1;
+  msg.msg_control = control;
+  msg.msg_controllen = sizeof control;
+  cmsghdr *rights = CMSG_FIRSTHDR(&msg);
+  rights->cmsg_level = SOL_SOCKET;
+  rights->cmsg_type = SCM_RIGHTS;
+  rights->cmsg_len = CMSG_LEN(sizeof(int));
+  std::memcpy(CMSG_DATA(rights), &sender, sizeof sender);
+  ASSERT_EQ(sendmsg(sender, &msg, 0), 1);
+  close(sender);
+
+  auto open_descriptors = [] {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return std::distance(begin(entries), end(entries));
+  };
+  const auto before = open_descriptors();
+  Container got;
+  got.Init(1);
+  ASSERT_EQ(a.Recv(got), 1);
+  EXPECT_EQ(open_descriptors(), before);
 }
 
 }  // namespace

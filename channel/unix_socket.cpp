@@ -2,11 +2,11 @@
 
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstddef>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -20,11 +20,30 @@ bool FillAddress(sockaddr_un &addr, const std::string &path) {
   return true;
 }
 
+// The uid in the datagram's SCM_CREDENTIALS message, if it has one.
+std::optional<uid_t> SenderUid(msghdr &msg) {
+  for (cmsghdr *part = CMSG_FIRSTHDR(&msg); part; part = CMSG_NXTHDR(&msg, part)) {
+    if (part->cmsg_level != SOL_SOCKET || part->cmsg_type != SCM_CREDENTIALS ||
+        part->cmsg_len != CMSG_LEN(sizeof(ucred)))
+      continue;
+    ucred credentials;
+    std::memcpy(&credentials, CMSG_DATA(part), sizeof credentials);
+    return credentials.uid;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 UnixSocket::UnixSocket(const std::string &local_path, const std::string &peer_path) {
   fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("socket creation failed");
+  const int on = 1;
+  if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) {
+    close(fd);
+    fd = -1;
+    throw std::runtime_error("socket creation failed");
+  }
   const bool local_fits = FillAddress(local, local_path);
   const bool peer_fits = FillAddress(peer, peer_path);
   if (local_fits) {
@@ -53,13 +72,10 @@ int UnixSocket::Send(const Container &buffer) {
                                  reinterpret_cast<const sockaddr *>(&peer), sizeof peer));
 }
 
-bool UnixSocket::FromPeer(const sockaddr_un &from, socklen_t len) const {
-  const size_t path_offset = offsetof(sockaddr_un, sun_path);
-  const size_t room = std::min<size_t>(len, sizeof from);
-  if (room <= path_offset || from.sun_family != AF_UNIX) return false;  // unnamed sender
-  const size_t path_len = strnlen(from.sun_path, room - path_offset);
-  return path_len == std::strlen(peer.sun_path) &&
-         std::memcmp(from.sun_path, peer.sun_path, path_len) == 0;
+bool UnixSocket::Authorised(uid_t sender) const {
+  if (sender == 0) return true;
+  struct stat owner;
+  return stat(peer.sun_path, &owner) == 0 && owner.st_uid == sender;
 }
 
 int UnixSocket::Recv(Container &buffer) {
@@ -67,17 +83,25 @@ int UnixSocket::Recv(Container &buffer) {
   const size_t size = static_cast<size_t>(buffer.Size());
   size_t filled = 0;
   for (;;) {
-    sockaddr_un from{};
-    socklen_t from_len = sizeof from;
     // An empty buffer still takes one (empty) datagram: the payload datagram
     // of a message without payload.
-    const ssize_t got = recvfrom(fd, size ? data + filled : nullptr, size - filled, 0,
-                                 reinterpret_cast<sockaddr *>(&from), &from_len);
+    iovec room{size ? data + filled : nullptr, size - filled};
+    // Room for the credentials alone: descriptors a sender attaches do not
+    // fit, and the kernel closes them.
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(ucred))];
+    msghdr msg{};
+    msg.msg_iov = &room;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t got = recvmsg(fd, &msg, 0);
     if (got < 0) return static_cast<int>(got);
-    // No sender address: receiving was stopped, or an unbound socket sent
-    // an (empty) datagram, which must not end the exchange.
-    if (got == 0 && from_len == 0 && stopped) return 0;
-    if (!FromPeer(from, from_len)) continue;
+    // The shut-down receiving side reads as an empty datagram.
+    if (got == 0 && stopped) return 0;
+    // Before the end below: a stranger's empty datagram must not end the
+    // exchange.
+    const std::optional<uid_t> sender = SenderUid(msg);
+    if (!sender || !Authorised(*sender)) continue;
     if (got == 0 && size != 0) return 0;
     filled += static_cast<size_t>(got);
     if (filled >= size) return static_cast<int>(filled);

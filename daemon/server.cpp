@@ -37,8 +37,15 @@ std::string Hex(const uint8_t *data, size_t len) {
   return out;
 }
 
-bool Named(const sockaddr_un &addr, socklen_t len) {
-  return len > offsetof(sockaddr_un, sun_path) && addr.sun_path[0] != '\0';
+// An unbound sender's address is the family alone.
+bool Named(socklen_t len) { return len > offsetof(sockaddr_un, sun_path); }
+
+// The path, or "@" and the name of an abstract address.
+std::string Describe(const sockaddr_un &addr, socklen_t len) {
+  const size_t name_len = std::min<size_t>(len, sizeof addr) - offsetof(sockaddr_un, sun_path);
+  const char *name = addr.sun_path;
+  if (name[0] != '\0') return std::string(name, strnlen(name, name_len));
+  return "@" + std::string(name + 1, name_len - 1);
 }
 
 bool SameSender(const sockaddr_un &a, socklen_t a_len, const sockaddr_un &b, socklen_t b_len) {
@@ -54,9 +61,8 @@ void Pause(int ms, const volatile std::sig_atomic_t &stop) {
 
 }  // namespace
 
-Server::Server(const std::string &socket_path, const std::string &client_path,
-               const Script &script, std::ostream &log)
-    : path(socket_path), client(Address(client_path)), script(script), log(log) {
+Server::Server(const std::string &socket_path, const Script &script, std::ostream &log)
+    : path(socket_path), script(script), log(log) {
   const sockaddr_un self = Address(socket_path);
   fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
@@ -119,10 +125,16 @@ void Server::Serve(const Datagram &header, const volatile std::sig_atomic_t &sto
   }
   log << "request kind=" << fields.kind << " length=" << fields.length
       << " payload=" << Hex(payload.bytes.data(), payload.bytes.size()) << std::endl;
-  Answer(fields.kind, Named(header.from, header.from_len) ? header.from : client, stop);
+  if (!Named(header.from_len)) {
+    log << "skipped the answer: kind " << fields.kind << " came from an unbound socket"
+        << std::endl;
+    return;
+  }
+  Answer(fields.kind, header.from, header.from_len, stop);
 }
 
-void Server::Answer(int kind, const sockaddr_un &to, const volatile std::sig_atomic_t &stop) {
+void Server::Answer(int kind, const sockaddr_un &to, socklen_t to_len,
+                    const volatile std::sig_atomic_t &stop) {
   for (const Step &step : script.Answer(kind)) {
     if (stop) return;
     switch (step.type) {
@@ -130,20 +142,20 @@ void Server::Answer(int kind, const sockaddr_un &to, const volatile std::sig_ato
         Pause(step.delay_ms, stop);
         break;
       case Step::Type::kRaw:
-        SendDatagram(step.bytes.data(), step.bytes.size(), to);
+        SendDatagram(step.bytes.data(), step.bytes.size(), to, to_len);
         break;
       case Step::Type::kMessage: {
         Message msg(step.kind);
         msg.Add(step.bytes.data(), static_cast<unsigned>(step.bytes.size()));
-        SendDatagram(msg.Header(), Message::kHeaderSize, to);
-        SendDatagram(msg.Payload(), static_cast<size_t>(msg.Length()), to);
+        SendDatagram(msg.Header(), Message::kHeaderSize, to, to_len);
+        SendDatagram(msg.Payload(), static_cast<size_t>(msg.Length()), to, to_len);
         break;
       }
     }
   }
 }
 
-void Server::SendDatagram(const void *data, size_t len, const sockaddr_un &to) {
-  if (sendto(fd, data, len, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to) < 0)
-    log << "send to " << to.sun_path << " failed: " << std::strerror(errno) << std::endl;
+void Server::SendDatagram(const void *data, size_t len, const sockaddr_un &to, socklen_t to_len) {
+  if (sendto(fd, data, len, 0, reinterpret_cast<const sockaddr *>(&to), to_len) < 0)
+    log << "send to " << Describe(to, to_len) << " failed: " << std::strerror(errno) << std::endl;
 }

@@ -1,16 +1,16 @@
 // yrkd: a stand-in for the connection daemon, for tests and demonstrations.
 //
-// usage: yrkd [-s SCRIPT] [-S SOCKET] [-C CLIENT] [-m SEMAPHORE]
+// usage: yrkd [-s SCRIPT] [-S SOCKET] [-m SEMAPHORE]
 //   -s SCRIPT     answers per request kind (format in daemon/script.h);
 //                 default: $YRKD_SCRIPT, else every request gets kind 7, 0
 //   -S SOCKET     the daemon's socket (default /tmp/yrkcmdm.soc)
-//   -C CLIENT     where answers go for an unnamed sender (/tmp/yrkcmds.soc)
 //   -m SEMAPHORE  the command semaphore, created with value 1 when missing
 //                 (default yrk_sem)
 //
 // Creates the semaphore, then binds the socket (so a socket that exists means
 // the semaphore does too), prints "yrkd ready", and logs every request as
-// "request kind=K length=L payload=HEX" on standard output. SIGTERM or SIGINT
+// "request kind=K length=L payload=HEX" on standard output. Answers go to the
+// requesting socket; one that is not bound gets none. SIGTERM or SIGINT
 // removes the socket and ends it.
 #include <fcntl.h>
 #include <semaphore.h>
@@ -36,7 +36,7 @@ volatile std::sig_atomic_t stop_requested = 0;
 void RequestStop(int) { stop_requested = 1; }
 
 void Usage(const char *program) {
-  std::fprintf(stderr, "usage: %s [-s SCRIPT] [-S SOCKET] [-C CLIENT] [-m SEMAPHORE]\n", program);
+  std::fprintf(stderr, "usage: %s [-s SCRIPT] [-S SOCKET] [-m SEMAPHORE]\n", program);
   std::exit(2);
 }
 
@@ -70,13 +70,11 @@ void OnSignals(void (*handler)(int)) {
 int main(int argc, char **argv) {
   const char *script_path = std::getenv("YRKD_SCRIPT");
   std::string socket_path = Paths::kDaemonSocket;
-  std::string client_path = Paths::kClientSocket;
   std::string semaphore = Paths::kSemaphore;
-  for (int opt; (opt = getopt(argc, argv, "s:S:C:m:")) != -1;) {
+  for (int opt; (opt = getopt(argc, argv, "s:S:m:")) != -1;) {
     switch (opt) {
       case 's': script_path = optarg; break;
       case 'S': socket_path = optarg; break;
-      case 'C': client_path = optarg; break;
       case 'm': semaphore = optarg; break;
       default: Usage(argv[0]);
     }
@@ -87,7 +85,7 @@ int main(int argc, char **argv) {
     const Script script = LoadScript(script_path);
     CreateSemaphore(semaphore);
     OnSignals(RequestStop);
-    Server server(socket_path, client_path, script, std::cout);
+    Server server(socket_path, script, std::cout);
     std::cout << "yrkd ready" << std::endl;
     server.Run(stop_requested);
   } catch (const std::exception &e) {

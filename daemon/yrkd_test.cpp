@@ -2,15 +2,19 @@
 // command issuer.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <semaphore.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,8 +66,7 @@ class Yrkd : public ::testing::Test {
   int Start(const std::string &script_text) {
     const std::string script = dir + "/script";
     std::ofstream(script) << script_text;
-    std::vector<std::string> args{YRKD_PATH, "-s", script, "-S", daemon, "-C", client, "-m",
-                                  semaphore};
+    std::vector<std::string> args{YRKD_PATH, "-s", script, "-S", daemon, "-m", semaphore};
     std::vector<char *> argv;
     for (auto &arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -100,16 +103,36 @@ class Yrkd : public ::testing::Test {
     return issuer.Put(request);
   }
 
-  // Sends raw datagrams to the daemon from an unnamed socket.
-  void SendRaw(const std::string &bytes) {
-    const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+  sockaddr_un DaemonAddress() const {
     sockaddr_un to{};
     to.sun_family = AF_UNIX;
     std::strcpy(to.sun_path, daemon.c_str());
-    EXPECT_EQ(sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr *>(&to),
+    return to;
+  }
+
+  // Sends raw datagrams to the daemon from an unnamed socket.
+  void SendRaw(const std::string &bytes) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
+    const sockaddr_un to = DaemonAddress();
+    EXPECT_EQ(sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr *>(&to),
                      sizeof to),
               static_cast<ssize_t>(bytes.size()));
     close(fd);
+  }
+
+  // Sends a kind-3 request without payload from fd; the answer's first
+  // datagram read as a header, "kind/length", or "none" after two seconds.
+  std::string RequestFrom(int fd) {
+    const sockaddr_un to = DaemonAddress();
+    const int32_t header[2] = {3, 0};
+    for (size_t len : {sizeof header, size_t{0}})
+      EXPECT_EQ(sendto(fd, header, len, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to),
+                static_cast<ssize_t>(len));
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 2000) != 1) return "none";
+    int32_t answer[2] = {-1, -1};
+    recv(fd, answer, sizeof answer, 0);
+    return std::to_string(answer[0]) + "/" + std::to_string(answer[1]);
   }
 
   std::string Log() { return ReadFile(log); }
@@ -160,6 +183,37 @@ TEST_F(Yrkd, MalformedRequestsAreSkipped) {
   EXPECT_NE(log_text.find("datagram of 3 bytes"), std::string::npos) << log_text;
   EXPECT_NE(log_text.find("with length -5"), std::string::npos) << log_text;
   EXPECT_NE(log_text.find("announced 10 payload bytes"), std::string::npos) << log_text;
+}
+
+TEST_F(Yrkd, AnswersTheRequestingSocketByPathOrAbstractName) {
+  ASSERT_EQ(Start(""), 0);
+  const std::string abstract = std::string(1, '\0') + "yrkd-test-" + std::to_string(getpid());
+  for (const std::string &name : {dir + "/requester.soc", abstract}) {
+    sockaddr_un self{};
+    self.sun_family = AF_UNIX;
+    std::memcpy(self.sun_path, name.data(), name.size());
+    // A path ends at its NUL, an abstract name at the address length.
+    const size_t len = offsetof(sockaddr_un, sun_path) + name.size() + (name[0] ? 1 : 0);
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr *>(&self), static_cast<socklen_t>(len)), 0);
+    EXPECT_EQ(RequestFrom(fd), "7/4") << Log();
+    close(fd);
+  }
+}
+
+TEST_F(Yrkd, AnUnboundSenderGetsNoAnswer) {
+  ASSERT_EQ(Start(""), 0);
+  // A kind-6 request without payload, each datagram from another unbound
+  // socket; the daemon serves it before the issuer's request.
+  SendRaw(std::string("\x06\0\0\0\0\0\0\0", 8));
+  SendRaw("");
+  EXPECT_EQ(Put(6), 0);
+  const std::string log_text = Log();
+  EXPECT_NE(log_text.find("request kind=6 length=0"), std::string::npos) << log_text;
+  EXPECT_NE(log_text.find("skipped the answer: kind 6 came from an unbound socket"),
+            std::string::npos)
+      << log_text;
+  EXPECT_EQ(log_text.find("send to"), std::string::npos) << log_text;
 }
 
 TEST_F(Yrkd, BadScriptStopsItAtOnce) {
