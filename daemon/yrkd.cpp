@@ -48,11 +48,18 @@ Script LoadScript(const char *path) {
 }
 
 // Every user's command layer takes this semaphore, so it is created for all.
+// One found held at start may belong to a client killed outright while it
+// held it (nothing can give it back then): say so for the administrator.
 void CreateSemaphore(const std::string &name) {
   const mode_t old_mask = umask(0);
   sem_t *sem = sem_open(name.c_str(), O_CREAT, 0666, 1);
   umask(old_mask);
   if (sem == SEM_FAILED) throw std::runtime_error("sem_open " + name);
+  int value = 1;
+  if (sem_getvalue(sem, &value) == 0 && value == 0)
+    std::cout << "semaphore " << name
+              << " found at 0: held by a running command, or by one killed while it held it"
+              << std::endl;
   sem_close(sem);
 }
 

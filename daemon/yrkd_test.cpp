@@ -157,6 +157,14 @@ TEST_F(Yrkd, CreatesTheSemaphoreWithValueOne) {
   sem_close(sem);
 }
 
+TEST_F(Yrkd, ReportsASemaphoreFoundHeld) {
+  sem_t *sem = sem_open(semaphore.c_str(), O_CREAT, 0600, 0);
+  ASSERT_NE(sem, SEM_FAILED);
+  sem_close(sem);
+  ASSERT_EQ(Start(""), 0);
+  EXPECT_NE(Log().find("semaphore " + semaphore + " found at 0"), std::string::npos) << Log();
+}
+
 TEST_F(Yrkd, ScriptedAnswersReachTheIssuer) {
   ASSERT_EQ(Start("1: text 6 \"Соединение...\"; sleep 300; int 7 -1034\n"
                   "3: state 1; state 2; text 0 \"done\"\n"

@@ -230,6 +230,23 @@ killed_run)
     rm -f /etc/yrk/cfg
   done
   ;;
+forged_answers)
+  # While root's run waits for the daemon, bob sends datagrams to its socket:
+  # they are not the daemon's, and change nothing of the exchange.
+  seed_alice
+  ("$impex" "$data/accounts.xml" >/tmp/impex.out; echo $? >/tmp/impex.status) &
+  for try in 1 2 3 4 5; do
+    sleep 0.2
+    setpriv --reuid=bob --regid=bob --init-groups -- \
+      logger -d -u /tmp/yrkcmds.soc --socket-errors=off "forged answer $try"
+  done
+  wait
+  out=$(cat /tmp/impex.out; echo "#")
+  out=${out%#} status=$(cat /tmp/impex.status)
+  expect_status 0
+  expect_out 'Ошибка: Учетная запись не найдена\n'
+  expect_file /home/alice/.yrk/cfg "$data/expected_accounts.cfg"
+  ;;
 system_account)
   # An account that is no person's (home /var/log, root's) is an unknown user:
   # no ".yrk" is made there, and the run stops at it.
