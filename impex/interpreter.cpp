@@ -48,6 +48,7 @@ bool Interpreter::SelectUser(const Parser::_Record &record) {
 int Interpreter::Run() {
   Parser parser;
   const std::list<Parser::_Record> records = parser.Parse(path).Records();
+  read_failure = parser.ReadFailure();
   int result = 0;
   for (const Parser::_Record &record : records) {
     ParameterBag bag;

@@ -18,6 +18,8 @@ int main(int argc, char **argv) {
   try {
     Interpreter interpreter(argv[1]);
     const int result = interpreter.Run();
+    if (!interpreter.ReadFailure().empty())
+      fprintf(stderr, "impex: %s: %s\n", argv[1], interpreter.ReadFailure().c_str());
     if (result < 0) puts(MsgCompiler::HandleError(result).c_str());
     return 0;
   } catch (...) {
