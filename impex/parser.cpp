@@ -55,11 +55,15 @@ std::string ReadAll(int fd, std::string &bytes) {
   return {};
 }
 
-// The bytes of the file at path, or why there are none. The open waits for
-// no FIFO writer and takes no terminal as the controlling one; anything but a
-// regular file is then refused unread. open itself refuses a socket, or a
-// device with nothing behind it, with ENXIO.
+// The bytes of the file at path, or why there are none. Anything but a
+// regular file is refused before it is opened, so no device driver acts on
+// the open; the open waits for no FIFO writer and takes no terminal as the
+// controlling one, should the path change meanwhile, and the opened file is
+// checked again. open itself refuses a socket with ENXIO.
 std::string ReadRegularFile(const std::string &path, std::string &bytes) {
+  struct stat named;
+  if (stat(path.c_str(), &named) != 0) return std::strerror(errno);
+  if (!S_ISREG(named.st_mode)) return kNotRegular;
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return errno == ENXIO ? kNotRegular : std::strerror(errno);
   struct stat st;
