@@ -1,0 +1,89 @@
+// The test PKI of tests/pki/make_test_pki.sh, made once per test executable
+// by the OpenSSL GOST engine into a fresh temporary directory.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace CryptoTesting {
+
+class TestPki : public testing::Environment {
+ public:
+  static TestPki &get();
+
+  // Builds the PKI on first use; false (with reason()) when it cannot be built.
+  bool ready() {
+    if (!tried_) build();
+    return ok_;
+  }
+  const std::string &reason() const { return reason_; }
+  std::string path(const std::string &name) const { return dir_ + "/" + name; }
+
+  std::vector<std::uint8_t> bytes(const std::string &name) const {
+    std::ifstream in(path(name), std::ios::binary);
+    if (!in) throw std::runtime_error("missing test PKI file " + name);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  // Runs an openssl command line in the PKI directory with its configuration;
+  // returns the exit status.
+  int openssl(const std::string &arguments) const {
+    const std::string command = "cd '" + dir_ + "' && OPENSSL_CONF='" + path("openssl.cnf") +
+                                "' CA_NAME=none openssl " + arguments + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  void TearDown() override {
+    if (!root_.empty()) std::filesystem::remove_all(root_);
+  }
+
+ private:
+  void build() {
+    tried_ = true;
+    char pattern[] = "/tmp/yrk-pki-XXXXXX";
+    if (!mkdtemp(pattern)) {
+      reason_ = "mkdtemp failed";
+      return;
+    }
+    root_ = pattern;
+    dir_ = root_ + "/pki";
+    const std::string command =
+        std::string("sh '") + YRK_TEST_PKI_SCRIPT + "' '" + dir_ + "' >'" + root_ + "/log' 2>&1";
+    const int status = std::system(command.c_str());
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == 77) {
+      reason_ = "the OpenSSL GOST engine is not installed (libengine-gost-openssl)";
+    } else if (code != 0) {
+      std::ifstream log(root_ + "/log");
+      reason_ = "make_test_pki.sh failed: " + std::string(std::istreambuf_iterator<char>(log), {});
+      ADD_FAILURE() << reason_;
+    } else {
+      ok_ = true;
+    }
+  }
+
+  bool tried_ = false, ok_ = false;
+  std::string root_, dir_, reason_;
+};
+
+// Registered before main, so that its TearDown removes the directory; the
+// PKI itself is made only when a test first asks for it.
+inline TestPki *const test_pki = static_cast<TestPki *>(testing::AddGlobalTestEnvironment(new TestPki));
+inline TestPki &TestPki::get() { return *test_pki; }
+
+}  // namespace CryptoTesting
+
+// Skips the test when the engine that makes the PKI is missing.
+#define REQUIRE_TEST_PKI()                                              \
+  do {                                                                  \
+    if (!CryptoTesting::TestPki::get().ready())                         \
+      GTEST_SKIP() << CryptoTesting::TestPki::get().reason();           \
+  } while (0)
