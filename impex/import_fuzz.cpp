@@ -1,7 +1,7 @@
 // Any byte string fed to the import parser: a record list or one of its two
 // exceptions, never a crash, leak or hang. And whenever libxml2 accepts the
 // bytes, it meets no element with more attributes, and no more namespace
-// declarations, than Parser::BoundsOf counted for them.
+// declarations, than ImportGuard::BoundsOf counted for them.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -13,12 +13,13 @@
 #include <libxml/SAX2.h>
 #include <libxml/parser.h>
 
+#include "impex/import_guard.h"
 #include "impex/parser.h"
 
 namespace {
 void Silence(void *, const char *, ...) {}
 
-Parser::Bounds seen;
+ImportGuard::Bounds seen;
 
 // Counts as libxml2 hands each element over, defaulted attributes included,
 // also inside entity text; then builds the tree as usual.
@@ -33,7 +34,7 @@ void CountElement(void *ctx, const xmlChar *localname, const xmlChar *prefix, co
 
 // Reads the bytes as the parser reads a document that names no encoding.
 void CheckBounds(const uint8_t *data, size_t size) {
-  const Parser::Bounds bounds = Parser::BoundsOf({reinterpret_cast<const char *>(data), size});
+  const ImportGuard::Bounds bounds = ImportGuard::BoundsOf({reinterpret_cast<const char *>(data), size});
   xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
   if (!ctxt) return;
   ctxt->sax->startElementNs = CountElement;

@@ -3,7 +3,6 @@
 
 #include <libxml/tree.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <list>
 #include <string>
@@ -24,21 +23,10 @@ class Parser {
     std::list<UserInterface::_DigitalParameter> digitals;
   };
 
-  // Limits that keep a hostile file from stalling impex, checked on the bytes
-  // before libxml2 reads them: libxml2 2.9 compares the attributes of an
-  // element pairwise, and looks a namespace prefix up through every
-  // declaration in scope. Real import files are a few kilobytes, with fewer
-  // than 20 attributes on an element and no namespaces.
-  static constexpr size_t kMaxBytes = 4 << 20;   // 4 MiB
-  static constexpr size_t kMaxAttributes = 256;  // on any one element
-  static constexpr size_t kMaxNamespaces = 256;  // declared in the whole document
-
-  // Replaces the record list with the file's entries. Anything but a regular
-  // file (a FIFO, device, directory or socket) is refused without waiting on
-  // it. A document is read in UTF-8, or in the single-byte Latin or Cyrillic
-  // encoding its XML declaration names (KOI8-R, windows-1251, ISO-8859-5,
-  // ...); any other encoding is refused. A file that cannot be read, is
-  // refused or is not well-formed gives no records and a ReadFailure; throws
+  // Replaces the record list with the file's entries. Which files are read,
+  // which documents refused and in which encoding the rest are read is
+  // ImportGuard's to say. A file that cannot be read, is refused or is not
+  // well-formed gives no records and a ReadFailure; throws
   // std::runtime_error "invalid section" or "invalid attribute".
   Parser &Parse(const std::string &path);
   // The same for a document held in memory.
@@ -49,16 +37,6 @@ class Parser {
   // file", "too large", "No such file or directory", "not well-formed XML
   // (line 3: ...)", ...); empty when it read one.
   const std::string &ReadFailure() const { return read_failure; }
-
-  // Upper bounds, from the bytes alone, on what libxml2 meets in a document:
-  // the attributes of any one element (namespace declarations and defaults
-  // from a document type declaration included) and the namespace
-  // declarations of the whole document. Public for the fuzz target.
-  struct Bounds {
-    size_t attributes;
-    size_t namespaces;
-  };
-  static Bounds BoundsOf(std::string_view bytes);
 
  private:
   void Read(std::string_view bytes);
