@@ -14,8 +14,8 @@
 // way, so it holds the old records or the new ones, never a mixture.
 #pragma once
 
-#include <list>
 #include <cstddef>
+#include <list>
 #include <string>
 
 #include "cert/cert_storage.h"
