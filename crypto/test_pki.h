@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
@@ -11,6 +12,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "crypto/x509_cert.h"
 
 namespace CryptoTesting {
 
@@ -32,13 +35,22 @@ class TestPki : public testing::Environment {
     return {std::istreambuf_iterator<char>(in), {}};
   }
 
-  // Runs an openssl command line in the PKI directory with its configuration;
-  // returns the exit status.
-  int openssl(const std::string &arguments) const {
+  struct Run {
+    int status;
+    std::string output;  // standard output and error together
+  };
+  // Runs an openssl command line in the PKI directory with its configuration.
+  Run openssl(const std::string &arguments) const {
     const std::string command = "cd '" + dir_ + "' && OPENSSL_CONF='" + path("openssl.cnf") +
-                                "' CA_NAME=none openssl " + arguments + " >/dev/null 2>&1";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                                "' CA_NAME=none openssl " + arguments + " 2>&1";
+    Run run{-1, ""};
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char chunk[512];
+    for (std::size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) run.output.append(chunk, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
   }
 
   void TearDown() override {
@@ -78,6 +90,12 @@ class TestPki : public testing::Environment {
 // PKI itself is made only when a test first asks for it.
 inline TestPki *const test_pki = static_cast<TestPki *>(testing::AddGlobalTestEnvironment(new TestPki));
 inline TestPki &TestPki::get() { return *test_pki; }
+
+// The PKI's certificate NAME.der, loaded.
+inline std::shared_ptr<Crypto::X509Cert> pki_cert(const std::string &name) {
+  const std::vector<std::uint8_t> der = TestPki::get().bytes(name + ".der");
+  return Crypto::load_cert(der.data(), unsigned(der.size()));
+}
 
 }  // namespace CryptoTesting
 

@@ -16,10 +16,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::shared_ptr<X509Cert> cert(const std::string &name) {
-  const Bytes der = TestPki::get().bytes(name + ".der");
-  return Crypto::load_cert(der.data(), unsigned(der.size()));
-}
+const auto cert = CryptoTesting::pki_cert;
 
 // The text of the runtime_error that loading der raises, or "" when it loads.
 std::string load_error(const Bytes &der) {

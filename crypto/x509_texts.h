@@ -51,7 +51,6 @@ inline constexpr const char kNoCerts[] = "no certs in pkcs7";
 inline constexpr const char kX509Dup[] = "X509_dup";
 inline constexpr const char kPush[] = "sk_X509_push";
 inline constexpr const char kI2dPkcs7[] = "i2d_PKCS7_SIGNED";
-inline constexpr const char kNullInList[] = "empty certificate pointer";
 
 // Requests.
 inline constexpr const char kOctetString[] = "i2d_ASN1_OCTET_STRING";
