@@ -169,9 +169,14 @@ void Personals::Setup(const std::string &template_path) {
 
   SetupConfig(yrk.get(), Leaf(Paths::kUserConfig), template_path, uid);
 
+  // The certificate directories are the user's too: a user running impex
+  // for themself adds their own certificates.
   Fd cert(SubDir(yrk.get(), Leaf(Paths::kUserCertDir), 0755));
-  if (cert.ok() && Missing(cert.get(), Leaf(Paths::kUserCertStore)))
-    mkdirat(cert.get(), Leaf(Paths::kUserCertStore), 0755);
+  if (cert.ok()) {
+    HandTo(cert.get(), uid);
+    Fd store(SubDir(cert.get(), Leaf(Paths::kUserCertStore), 0755));
+    if (store.ok()) HandTo(store.get(), uid);
+  }
 
   Fd key(SubDir(yrk.get(), Leaf(Paths::kUserKeyDir), 0755));
   if (!key.ok()) return;

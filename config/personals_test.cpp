@@ -91,7 +91,8 @@ TEST_F(PersonalsSetup, FirstUseBuildsTheTree) {
   EXPECT_EQ(LStat(Yrk()).st_uid, kUser);
   EXPECT_EQ(LStat(Yrk("/cfg")).st_uid, kUser);
   EXPECT_EQ(LStat(Yrk("/key")).st_uid, kUser);
-  EXPECT_EQ(LStat(Yrk("/cert")).st_uid, 0u);  // the stores stay root's
+  EXPECT_EQ(LStat(Yrk("/cert")).st_uid, kUser);
+  EXPECT_EQ(LStat(Yrk("/cert/user")).st_uid, kUser);
   EXPECT_EQ(LStat(Yrk()).st_gid, 0u);         // group unchanged
 }
 
