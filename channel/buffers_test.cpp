@@ -6,6 +6,7 @@
 
 #include "channel/container.h"
 #include "channel/message.h"
+#include "channel/message_kinds.h"
 #include "channel/shared_membuf.h"
 
 namespace {
@@ -102,6 +103,13 @@ TEST(SharedMembuf, CopiesShareTheArray) {
   b.get()[0] = 0x22;
   EXPECT_EQ(a.get()[0], 0x22);
 }
+
+// The daemon reads and writes these numbers as they are: a name must never move.
+static_assert(RequestKind::kConnect == 1 && RequestKind::kDisconnect == 2 &&
+              RequestKind::kStatistics == 3 && RequestKind::kParameters == 6 &&
+              RequestKind::kLog == 7);
+static_assert(AnswerKind::kOtherText == -1 && AnswerKind::kEnd == 0 && AnswerKind::kText == 6 &&
+              AnswerKind::kValue == 7 && AnswerKind::kState == 8);
 
 TEST(Message, HeaderTracksThePayload) {
   Message m(3);

@@ -6,20 +6,15 @@
 #include <exception>
 
 #include "channel/clock.h"
+#include "channel/message_kinds.h"
+#include "impex/result_codes.h"
 #include "ui/ui.h"
 
 namespace UserInterface {
 
 namespace {
 
-constexpr int kKindConnect = 1;
-constexpr int kKindDisconnect = 2;
-constexpr int kKindEnd = 0;
-constexpr int kKindValue = 7;
 constexpr useconds_t kPollInterval = 100000;
-constexpr int kChannelFailure = -1035;
-constexpr int kTimedOut = -1022;
-constexpr int kHandlerException = -4;
 
 }  // namespace
 
@@ -40,13 +35,13 @@ bool CmdIssuer::Send(const Message &msg) {
 
 int CmdIssuer::Put(Message &msg) {
   if (owner) owner->ClearCancel();
-  if (!Send(msg)) return kChannelFailure;
+  if (!Send(msg)) return ResultCode::kSystemError;
 
   last_activity = Time();
   done = false;
   result = 0;
   pthread_t reader;
-  if (pthread_create(&reader, nullptr, thread_func, this) != 0) return kChannelFailure;
+  if (pthread_create(&reader, nullptr, thread_func, this) != 0) return ResultCode::kSystemError;
 
   bool timed_out = false;
   for (;;) {
@@ -56,8 +51,8 @@ int CmdIssuer::Put(Message &msg) {
       timed_out = true;
       break;
     }
-    if (owner && owner->CancelRequested() && msg.Kind() == kKindConnect) {
-      msg.SetKind(kKindDisconnect);
+    if (owner && owner->CancelRequested() && msg.Kind() == RequestKind::kConnect) {
+      msg.SetKind(RequestKind::kDisconnect);
       Send(msg);
     }
   }
@@ -65,7 +60,7 @@ int CmdIssuer::Put(Message &msg) {
   // forced unwinding through the reader's frames.
   socket.StopReceiving();
   pthread_join(reader, nullptr);
-  return timed_out ? kTimedOut : result.load();
+  return timed_out ? ResultCode::kTimedOut : result.load();
 }
 
 int CmdIssuer::Get(Message &out) {
@@ -87,10 +82,10 @@ int CmdIssuer::Get(Message &out) {
 
 void CmdIssuer::Proc() {
   for (;;) {
-    Message msg(kKindEnd);
+    Message msg(AnswerKind::kEnd);
     const int got = Get(msg);
-    if (got < 0 || (msg.Kind() == kKindValue && !msg.FirstInt())) {
-      result = kChannelFailure;
+    if (got < 0 || (msg.Kind() == AnswerKind::kValue && !msg.FirstInt())) {
+      result = ResultCode::kSystemError;
       done = true;
       return;
     }
@@ -99,16 +94,16 @@ void CmdIssuer::Proc() {
       try {
         owner->CallbackNotify(msg);
       } catch (const std::exception &) {
-        result = kHandlerException;
+        result = ResultCode::kHandlerFailed;
         done = true;
         return;
       }
     }
-    if (msg.Kind() == kKindEnd) {
+    if (msg.Kind() == AnswerKind::kEnd) {
       done = true;
       return;
     }
-    if (msg.Kind() == kKindValue) {
+    if (msg.Kind() == AnswerKind::kValue) {
       result = *msg.FirstInt();
       done = true;
       return;

@@ -28,16 +28,16 @@ class CmdIssuer {
   CmdIssuer(const CmdIssuer &) = delete;
   CmdIssuer &operator=(const CmdIssuer &) = delete;
 
-  // Sends the request and waits for the exchange to end: the daemon's kind-7
-  // value, 0 for kind 0, -1035 for a channel failure, -1022 after the idle
-  // time-out. A cancel from the owner turns a pending connect (kind 1) into
-  // a disconnect (kind 2), sent once.
+  // Sends the request and waits for the exchange to end: the value of the
+  // daemon's AnswerKind::kValue, 0 for AnswerKind::kEnd, ResultCode::kSystemError
+  // for a channel failure, ResultCode::kTimedOut after the idle time-out. A
+  // cancel from the owner turns a pending connect into a disconnect, sent once.
   int Put(Message &msg);
   // Receives one message; its payload byte count, or -1.
   int Get(Message &out);
-  // The reader loop: hands every message to the owner until kind 0 or 7 or
-  // a failure. Put ends a reader still waiting by stopping the socket's
-  // receiving side, then joins it.
+  // The reader loop: hands every message to the owner until AnswerKind::kEnd
+  // or kValue or a failure. Put ends a reader still waiting by stopping the
+  // socket's receiving side, then joins it.
   void Proc();
 
  private:

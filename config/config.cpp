@@ -9,6 +9,7 @@
 #include "config/xml.h"
 #include "impex/ipaddr.h"
 #include "impex/msg_compiler.h"
+#include "impex/result_codes.h"
 
 namespace {
 
@@ -186,7 +187,7 @@ int FindAccount(XML &doc, const YrkParamsStruct &params, _Account &io) {
       return 0;
     }
   }
-  return -1006;
+  return ResultCode::kAccountNotFound;
 }
 
 // Gives `inout` every field the stored account sets and `inout` does not.
@@ -240,11 +241,11 @@ int InsertAccount(XML &doc, const _Account &in) {
   const XMLTag::TagList lists = doc.FindOrAdd("ACCOUNTS");
   for (XMLTag *list : lists)
     for (XMLTag *account : list->FindTag("ACCOUNT"))
-      if (HasName(*account, in.name)) return -17;
+      if (HasName(*account, in.name)) return ResultCode::kAlreadyExists;
 
   const auto keys = AccountKeys(in);
   for (const auto &[key, value] : keys)
-    if (!XMLTag::CanHold(value)) return -22;
+    if (!XMLTag::CanHold(value)) return ResultCode::kInvalidParameters;
   XMLTag account("ACCOUNT");
   for (const auto &[key, value] : keys) account.Add(XMLTag(key, value));
   lists.front()->Add(account);
@@ -302,7 +303,7 @@ int Config::GetAccount(_Account &inout) const {
 }
 
 int Config::ModifyAccount(_Account &inout) const {
-  if (inout.name.empty()) return -1006;  // no account is named so
+  if (inout.name.empty()) return ResultCode::kAccountNotFound;  // no account is named so
   const ScopedFsIdentity as_owner(owner_);
   XML doc(user_path_.c_str());
   doc.Load();
@@ -310,7 +311,7 @@ int Config::ModifyAccount(_Account &inout) const {
   ReadParams(doc, params);
   _Account stored;
   stored.name = inout.name;
-  if (FindAccount(doc, params, stored) != 0) return -1006;
+  if (FindAccount(doc, params, stored) != 0) return ResultCode::kAccountNotFound;
   CompleteFrom(stored, inout);
   // Removal and re-insertion in one document and one store: a failure on the
   // way leaves the stored account as it was.
@@ -326,7 +327,7 @@ int Config::DelAccount(const _Account &in) const {
   doc.Load();
   const bool removed = RemoveAccount(doc, in.name);
   doc.Store();
-  return removed ? 0 : -1006;
+  return removed ? 0 : ResultCode::kAccountNotFound;
 }
 
 void Config::ListAccounts(std::vector<_Account> &out) const {

@@ -52,20 +52,21 @@ class Config : public SystemConfig {
   // when def_account or key holds "<".
   void SetParams(const YrkParamsStruct &in) const;
 
-  // 0; -17 when an account of that name exists; -22 when a written text
-  // field holds "<".
+  // 0; ResultCode::kAlreadyExists when an account of that name exists;
+  // kInvalidParameters when a written text field holds "<".
   int AddAccount(const _Account &in) const;
   // Looks `inout` up by its name (an empty name matches a lone account) and
-  // fills it over the global parameters: 0, -1006 when nothing matches, -1
-  // when the document has no account list.
+  // fills it over the global parameters: 0, ResultCode::kAccountNotFound when
+  // nothing matches, -1 when the document has no account list.
   int GetAccount(_Account &inout) const;
   // Completes `inout` with the stored account's fields that it does not set,
   // and writes it anew at the end of the first account list, in one store:
-  // the result of adding it (0, -17, -22; on failure nothing is written), or
-  // -1006 when there is no account of that name (an empty name included).
+  // the result of adding it (see AddAccount; on failure nothing is written),
+  // or kAccountNotFound when there is no account of that name (an empty name
+  // included).
   int ModifyAccount(_Account &inout) const;
-  // Removes the account of that name: 0, or -1006 (the file is rewritten in
-  // both cases).
+  // Removes the account of that name: 0, or kAccountNotFound (the file is
+  // rewritten in both cases).
   int DelAccount(const _Account &in) const;
   // Replaces `out` by every stored account as GetAccount reads it.
   void ListAccounts(std::vector<_Account> &out) const;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "config/test_dir.h"
+#include "impex/result_codes.h"
 
 namespace {
 
@@ -222,13 +223,13 @@ TEST_F(ConfigTest, RefusedAccountsLeaveTheFileUntouched) {
   Config config = Open("<ACCOUNTS><ACCOUNT><NAME>a</NAME></ACCOUNT></ACCOUNTS>"
                        "<ACCOUNTS><ACCOUNT><NAME>x</NAME><NAME>b</NAME></ACCOUNT></ACCOUNTS>");
   const std::string before = ReadFile(path);
-  EXPECT_EQ(config.AddAccount(Named("a")), -17);
-  EXPECT_EQ(config.AddAccount(Named("b")), -17);  // any name of any list
+  EXPECT_EQ(config.AddAccount(Named("a")), ResultCode::kAlreadyExists);
+  EXPECT_EQ(config.AddAccount(Named("b")), ResultCode::kAlreadyExists);  // any name of any list
   _Account bad = Named("c");
   bad.conn.server_address = "1.2.3.4</SERVER_ADDRESS><USER>root";
   bad.mask = Config::MASK_SERVER_ADDRESS;
-  EXPECT_EQ(config.AddAccount(bad), -22);
-  EXPECT_EQ(config.AddAccount(Named("c<")), -22);
+  EXPECT_EQ(config.AddAccount(bad), ResultCode::kInvalidParameters);
+  EXPECT_EQ(config.AddAccount(Named("c<")), ResultCode::kInvalidParameters);
   EXPECT_EQ(ReadFile(path), before);
 }
 
@@ -285,16 +286,16 @@ TEST_F(ConfigTest, GetAccountLookupRules) {
   EXPECT_EQ(unnamed.name, "");
   EXPECT_EQ(unnamed.conn.mtu, 5);
   _Account missing = Named("other");
-  EXPECT_EQ(one.GetAccount(missing), -1006);
+  EXPECT_EQ(one.GetAccount(missing), ResultCode::kAccountNotFound);
 
   Config two = Open("<ACCOUNTS><ACCOUNT><NAME>a</NAME></ACCOUNT><ACCOUNT><NAME>b</NAME></ACCOUNT>"
                     "<ACCOUNT><MTU>9</MTU></ACCOUNT></ACCOUNTS>");
   _Account ambiguous = Named("");
-  EXPECT_EQ(two.GetAccount(ambiguous), -1006);
+  EXPECT_EQ(two.GetAccount(ambiguous), ResultCode::kAccountNotFound);
 
   Config nameless = Open("<ACCOUNTS><ACCOUNT><MTU>9</MTU></ACCOUNT></ACCOUNTS>");
   _Account any = Named("");
-  EXPECT_EQ(nameless.GetAccount(any), -1006);  // an account without NAME never matches
+  EXPECT_EQ(nameless.GetAccount(any), ResultCode::kAccountNotFound);  // an account without NAME never matches
 
   Config later = Open("<ACCOUNTS><ACCOUNT><NAME>d</NAME><NAME>alias</NAME><MTU>1</MTU></ACCOUNT>"
                       "<ACCOUNT><NAME>alias</NAME><MTU>2</MTU></ACCOUNT></ACCOUNTS>");
@@ -339,15 +340,15 @@ TEST_F(ConfigTest, FailedModifyAccountChangesNothing) {
   Config config = Open("<ACCOUNTS><ACCOUNT><NAME>a</NAME><MTU>5</MTU></ACCOUNT></ACCOUNTS>");
   const std::string before = ReadFile(path);
   _Account unknown = Named("b");
-  EXPECT_EQ(config.ModifyAccount(unknown), -1006);
+  EXPECT_EQ(config.ModifyAccount(unknown), ResultCode::kAccountNotFound);
   _Account unnamed = Named("");  // would match the lone account by lookup rules
-  EXPECT_EQ(config.ModifyAccount(unnamed), -1006);
+  EXPECT_EQ(config.ModifyAccount(unnamed), ResultCode::kAccountNotFound);
   _Account bad = Named("a");
   bad.user = "<x>";
   bad.mask = Config::MASK_USER;
-  EXPECT_EQ(config.ModifyAccount(bad), -22);
+  EXPECT_EQ(config.ModifyAccount(bad), ResultCode::kInvalidParameters);
   EXPECT_EQ(ReadFile(path), before);
-  EXPECT_EQ(Open("<PARAMETERS>\n</PARAMETERS>").ModifyAccount(unknown), -1006);
+  EXPECT_EQ(Open("<PARAMETERS>\n</PARAMETERS>").ModifyAccount(unknown), ResultCode::kAccountNotFound);
 }
 
 TEST_F(ConfigTest, DelAccountRemovesTheFirstOfEachListAndAlwaysStores) {
@@ -358,10 +359,10 @@ TEST_F(ConfigTest, DelAccountRemovesTheFirstOfEachListAndAlwaysStores) {
   EXPECT_EQ(ReadFile(path),
             "<YRK>\n\t<ACCOUNTS>\n\t\t<ACCOUNT>\n\t\t\t<NAME>a</NAME>\n\t\t\t<MTU>2</MTU>\n"
             "\t\t</ACCOUNT>\n\t</ACCOUNTS>\n\t<ACCOUNTS>\n</ACCOUNTS>\n</YRK>\n");
-  EXPECT_EQ(config.DelAccount(Named("zzz")), -1006);
+  EXPECT_EQ(config.DelAccount(Named("zzz")), ResultCode::kAccountNotFound);
 
   Config bare = Open("<PARAMETERS><MTU>1</MTU></PARAMETERS>");
-  EXPECT_EQ(bare.DelAccount(Named("a")), -1006);
+  EXPECT_EQ(bare.DelAccount(Named("a")), ResultCode::kAccountNotFound);
   EXPECT_EQ(ReadFile(path),
             "<YRK>\n\t<PARAMETERS>\n\t\t<MTU>1</MTU>\n\t</PARAMETERS>\n\t<ACCOUNTS>\n</ACCOUNTS>\n</YRK>\n");
 }
@@ -373,7 +374,7 @@ TEST_F(ConfigTest, DamagedDocumentIsNotRewrittenWithoutItsUnreadPart) {
                        "</ACCOUNT><ACCOUNT><NAME>c</NAME></ACCOUNT></ACCOUNTS>");
   const std::string before = ReadFile(path);
   _Account c = Named("c");
-  EXPECT_EQ(config.GetAccount(c), -1006);
+  EXPECT_EQ(config.GetAccount(c), ResultCode::kAccountNotFound);
   EXPECT_THROW(config.DelAccount(Named("a")), std::runtime_error);
   EXPECT_THROW(config.AddAccount(Named("d")), std::runtime_error);
   EXPECT_EQ(ReadFile(path), before);

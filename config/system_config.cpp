@@ -5,6 +5,7 @@
 #include "config/atomic_file.h"
 #include "config/paths.h"
 #include "config/xml.h"
+#include "impex/result_codes.h"
 
 namespace {
 
@@ -53,9 +54,9 @@ int SystemConfig::AddServer(const DistinguishedName &dn) const {
   const XMLTag::TagList lists = doc.FindOrAdd("SERVERS");
   for (XMLTag *list : lists)
     for (XMLTag *server : list->FindTag("SERVER"))
-      if (NameIs(*server, dn.NAME)) return -17;
-  if (dn.NAME.empty()) return -14;
-  if (!Storable(dn)) return -22;
+      if (NameIs(*server, dn.NAME)) return ResultCode::kAlreadyExists;
+  if (dn.NAME.empty()) return ResultCode::kUnknownError;
+  if (!Storable(dn)) return ResultCode::kInvalidParameters;
 
   XMLTag server("SERVER");
   server.Add(XMLTag("NAME", dn.NAME));
@@ -78,7 +79,7 @@ int SystemConfig::DelServer(const DistinguishedName &dn) const {
       break;
     }
   }
-  if (!removed) return -1039;
+  if (!removed) return ResultCode::kServerNotFound;
   doc.Store();
   return 0;
 }

@@ -16,11 +16,13 @@ class SystemConfig {
   SystemConfig(const std::string &path, const std::string &template_path);
   virtual ~SystemConfig() = default;
 
-  // 0; -17 when a server of that name exists; -14 when the name is empty;
-  // -22 when a field holds "<", which the tag format cannot carry.
+  // 0; ResultCode::kAlreadyExists when a server of that name exists;
+  // kUnknownError when the name is empty; kInvalidParameters when a field
+  // holds "<", which the tag format cannot carry.
   int AddServer(const DistinguishedName &dn) const;
-  // Removes the server named dn.NAME from every server list: 0, or -1039
-  // when there is none (the file is then left untouched).
+  // Removes the server named dn.NAME from every server list: 0, or
+  // ResultCode::kServerNotFound when there is none (the file is then left
+  // untouched).
   int DelServer(const DistinguishedName &dn) const;
   // Appends every stored server (NAME, CN, O, OU, C, L, ST, STREET).
   void ListServers(std::vector<DistinguishedName> &out) const;

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "config/test_dir.h"
+#include "impex/result_codes.h"
 
 namespace {
 
@@ -89,12 +90,12 @@ TEST_F(SystemConfigTest, RefusedServersLeaveTheFileUntouched) {
                              "<SERVERS><SERVER><CN>x</CN><NAME>s2</NAME></SERVER></SERVERS></R>");
   const std::string before = ReadFile(path);
   const ino_t inode = Inode(path);
-  EXPECT_EQ(config.AddServer(Server("s1")), -17);
-  EXPECT_EQ(config.AddServer(Server("s2")), -17);  // in the second list
-  EXPECT_EQ(config.AddServer(Server("")), -14);
-  EXPECT_EQ(config.AddServer(Server("s3", "a</CN><NAME>s1")), -22);
-  EXPECT_EQ(config.AddServer(Server("s3<")), -22);
-  EXPECT_EQ(config.DelServer(Server("s9")), -1039);
+  EXPECT_EQ(config.AddServer(Server("s1")), ResultCode::kAlreadyExists);
+  EXPECT_EQ(config.AddServer(Server("s2")), ResultCode::kAlreadyExists);  // in the second list
+  EXPECT_EQ(config.AddServer(Server("")), ResultCode::kUnknownError);
+  EXPECT_EQ(config.AddServer(Server("s3", "a</CN><NAME>s1")), ResultCode::kInvalidParameters);
+  EXPECT_EQ(config.AddServer(Server("s3<")), ResultCode::kInvalidParameters);
+  EXPECT_EQ(config.DelServer(Server("s9")), ResultCode::kServerNotFound);
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(Inode(path), inode);
 }
@@ -102,7 +103,7 @@ TEST_F(SystemConfigTest, RefusedServersLeaveTheFileUntouched) {
 TEST_F(SystemConfigTest, DuplicateCheckLooksAtTheFirstNameOnly) {
   SystemConfig config = Open("<R><SERVERS><SERVER><NAME>a</NAME><NAME>b</NAME></SERVER></SERVERS></R>");
   EXPECT_EQ(config.AddServer(Server("b")), 0);
-  EXPECT_EQ(config.AddServer(Server("b")), -17);
+  EXPECT_EQ(config.AddServer(Server("b")), ResultCode::kAlreadyExists);
 }
 
 TEST_F(SystemConfigTest, AddServerCreatesTheListAndUsesTheFirst) {
@@ -130,7 +131,7 @@ TEST_F(SystemConfigTest, DelServerRemovesTheNameFromEveryList) {
             "<R>\n\t<SERVERS>\n\t\t<SERVER>\n\t\t\t<NAME>s</NAME>\n\t\t</SERVER>\n\t</SERVERS>\n"
             "\t<SERVERS>\n\t\t<SERVER>\n\t\t\t<NAME>t</NAME>\n\t\t</SERVER>\n\t</SERVERS>\n</R>\n");
   EXPECT_EQ(config.DelServer(Server("s")), 0);
-  EXPECT_EQ(config.DelServer(Server("s")), -1039);
+  EXPECT_EQ(config.DelServer(Server("s")), ResultCode::kServerNotFound);
   EXPECT_EQ(config.DelServer(Server("t")), 0);
   // Emptied lists survive with a body of one newline.
   EXPECT_EQ(ReadFile(path), "<R>\n\t<SERVERS>\n</SERVERS>\n\t<SERVERS>\n</SERVERS>\n</R>\n");

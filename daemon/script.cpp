@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "channel/message_kinds.h"
+
 namespace {
 
-constexpr int kStateKind = 8;
 constexpr size_t kStateSize = 180;
-constexpr int kValueKind = 7;
 
 // The words of one step; a quoted word keeps its blanks and semicolons.
 struct Words {
@@ -113,7 +113,7 @@ Step ParseStep(const Words &words) {
     need(2);
     const int fill = Number(w[1]);
     if (fill < 0 || fill > 255) throw std::runtime_error("state byte out of range");
-    return Message(kStateKind, std::vector<uint8_t>(kStateSize, static_cast<uint8_t>(fill)));
+    return Message(AnswerKind::kState, std::vector<uint8_t>(kStateSize, static_cast<uint8_t>(fill)));
   }
   if (w[0] == "hex") {
     need(3);
@@ -171,7 +171,7 @@ Script Script::Parse(std::istream &in) {
 }
 
 const std::vector<Step> &Script::Answer(int kind) const {
-  static const std::vector<Step> kDefault{Message(kValueKind, {0, 0, 0, 0})};
+  static const std::vector<Step> kDefault{Message(AnswerKind::kValue, {0, 0, 0, 0})};
   if (const auto rule = rules.find(kind); rule != rules.end()) return rule->second;
   return fallback ? *fallback : kDefault;
 }

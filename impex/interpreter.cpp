@@ -3,10 +3,12 @@
 #include <stdexcept>
 
 #include "config/personals.h"
+#include "impex/result_codes.h"
+#include "ui/commands.h"
 
 namespace {
 
-constexpr int kUnknownUser = -1001;
+namespace Command = UserInterface::Command;
 
 struct CommandRow {
   int32_t action;
@@ -15,11 +17,15 @@ struct CommandRow {
 };
 
 constexpr CommandRow kCommands[] = {
-    {Parser::Add, Parser::Account, 6},     {Parser::Add, Parser::Cert, 9},
-    {Parser::Add, Parser::Parameters, 12}, {Parser::Add, Parser::Server, 15},
-    {Parser::Del, Parser::Account, 7},     {Parser::Del, Parser::Cert, 10},
-    {Parser::Del, Parser::Server, 16},     {Parser::Modify, Parser::Account, 8},
-    {Parser::Modify, Parser::Parameters, 12},
+    {Parser::Add, Parser::Account, Command::kAddAccount},
+    {Parser::Add, Parser::Cert, Command::kAddCert},
+    {Parser::Add, Parser::Parameters, Command::kSetParams},
+    {Parser::Add, Parser::Server, Command::kAddServer},
+    {Parser::Del, Parser::Account, Command::kDelAccount},
+    {Parser::Del, Parser::Cert, Command::kDelCert},
+    {Parser::Del, Parser::Server, Command::kDelServer},
+    {Parser::Modify, Parser::Account, Command::kModifyAccount},
+    {Parser::Modify, Parser::Parameters, Command::kSetParams},
 };
 
 }  // namespace
@@ -54,7 +60,7 @@ int Interpreter::Run() {
     ParameterBag bag;
     bag.strings = record.strings;
     bag.digitals = record.digitals;
-    if (!SelectUser(record)) return kUnknownUser;
+    if (!SelectUser(record)) return ResultCode::kUnknownUser;
     const int command = CommandFor(record.action, record.kind);
     if (command < 0) throw std::runtime_error("interpretator error");
     const int code = SendCommand(command, bag);

@@ -13,14 +13,16 @@ class Interpreter : public UserInterface::UI {
   ~Interpreter() override;
 
   // 0 when every command succeeded, else the last failing command's code, or
-  // -1001 for a user unknown to the system (which stops the run). Throws for a
-  // record that maps to no command and passes the parser's exceptions on.
+  // ResultCode::kUnknownUser for a user unknown to the system (which stops
+  // the run). Throws for a record that maps to no command and passes the
+  // parser's exceptions on.
   int Run();
   // Why the last Run read no document from the file (Parser::ReadFailure);
   // empty when it read one.
   const std::string &ReadFailure() const { return read_failure; }
 
-  // The command for an (action, kind) pair, or -1 when there is none.
+  // The command number (ui/commands.h) for an (action, kind) pair, or -1
+  // when there is none.
   static int CommandFor(int32_t action, int32_t kind);
 
  private:

@@ -3,11 +3,11 @@
 
 #include "impex/interpreter.h"
 #include "impex/msg_compiler.h"
+#include "impex/result_codes.h"
 
 namespace {
-constexpr int kUsageStatus = -1;      // exit status 255
-constexpr int kExceptionStatus = -14;  // exit status 242
-constexpr int kSystemError = -1035;
+constexpr int kUsageStatus = -1;  // exit status 255
+constexpr int kExceptionStatus = ResultCode::kUnknownError;  // exit status 242
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -24,7 +24,7 @@ int main(int argc, char **argv) {
     return 0;
   } catch (...) {
     // Nothing of the exception itself is shown to the user.
-    puts(MsgCompiler::HandleError(kSystemError).c_str());
+    puts(MsgCompiler::HandleError(ResultCode::kSystemError).c_str());
     return kExceptionStatus;
   }
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "impex/result_codes.h"
+
 namespace {
 
 constexpr const char kError[] = "Ошибка: ";
@@ -25,55 +27,55 @@ constexpr const char kIKI[] = "Ошибка чтения ключевой инф
 constexpr const char kMTU[] = "Значение MTU слишком велико ";
 
 struct CodeText {
-  int code;
+  int code;  // negative
   bool prefixed;  // appended to "Ошибка: " rather than standing alone
   const char *text;
 };
 
 constexpr CodeText kTable[] = {
-    {4, true, kCommandFailed},
-    {5, true, kCommandFailed},
-    {13, true, kNeedRoot},
-    {14, true, kUnknown},
-    {17, true, kExists},
-    {22, true, kInvalidParameter},
-    {36, true, kNameTooLong},
-    {1000, true, kLogRead},
-    {1001, true, kBadUser},
-    {1002, true, kPasswdTooLong},
-    {1003, true, kKeyPath},
-    {1004, true, kNoAccount},
-    {1005, false, kCertWrite},
-    {1006, true, "Учетная запись не найдена"},
-    {1007, true, "Не удалось получить информацию о конфигурации"},
-    {1008, false, "Ошибка хранилища сертификатов"},
-    {1009, false, "Ошибка записи секретного ключа"},
-    {1010, false, "Ошибка записи файла запроса"},
-    {1011, false, "Сертификат отсутствует в списке доверенных серверов СД"},
-    {1012, false, "Неверная цепочка сертификатов сервера доступа"},
-    {1013, false, "Срок действия сертификата истек"},
-    {1014, false, "Не удалось проверить цепочку сертификатов - нарушена целостность"},
-    {1015, false, "Обнаружены отозванные сертификаты в цепочке"},
-    {1016, false, "Неверное назначение ключа в сертификате сервера доступа"},
-    {1017, false, "Сертификат сервера доступа не прошел проверку"},
-    {1018, false, "Ошибка сравнения контрольных значений "},
-    {1019, false, "Ошибка обмена ключевой информацией EAP "},
-    {1020, false, "Ошибка получения списка защищенных сетей "},
-    {1021, false, "Отказ сервера в авторизации "},
-    {1022, false, "Истекло время ожидания"},
-    {1023, false, "Неверный срок действия сертификата пользователя"},
-    {1024, false, "Отсутствуют сертификаты удостоверяющих центров для сертификата пользователя"},
-    {1025, false, "В цепочке сертификатов пользователя имеются отозванные сертификаты"},
-    {1026, false, "Сертификат пользователя не прошел проверку подлинности"},
-    {1027, false, "Сертификат пользователя содержит неверное поле \"Назначение ключа\" "},
-    {1032, false, nullptr},  // built by MsgICCheckFail
-    {1033, false, kICCheckError},
-    {1034, false, "Ошибка подключения"},
-    {1035, false, kServerError},
-    {1037, false, kMTU},
-    {1038, false, kIKI},
-    {1039, true, "Запись не найдена"},
-    {1040, false, "Ошибка генерации секретного ключа"},
+    {ResultCode::kHandlerFailed, true, kCommandFailed},
+    {ResultCode::kCommandFailed, true, kCommandFailed},
+    {ResultCode::kNeedRoot, true, kNeedRoot},
+    {ResultCode::kUnknownError, true, kUnknown},
+    {ResultCode::kAlreadyExists, true, kExists},
+    {ResultCode::kInvalidParameters, true, kInvalidParameter},
+    {ResultCode::kNameTooLong, true, kNameTooLong},
+    {ResultCode::kLogUnreadable, true, kLogRead},
+    {ResultCode::kUnknownUser, true, kBadUser},
+    {ResultCode::kPasswordTooLong, true, kPasswdTooLong},
+    {ResultCode::kKeyStoreMissing, true, kKeyPath},
+    {ResultCode::kNoAccountToConnect, true, kNoAccount},
+    {ResultCode::kCertNotStored, false, kCertWrite},
+    {ResultCode::kAccountNotFound, true, "Учетная запись не найдена"},
+    {ResultCode::kNoServerAddress, true, "Не удалось получить информацию о конфигурации"},
+    {ResultCode::kCertStoreFailed, false, "Ошибка хранилища сертификатов"},
+    {ResultCode::kKeyWriteFailed, false, "Ошибка записи секретного ключа"},
+    {ResultCode::kRequestWriteFailed, false, "Ошибка записи файла запроса"},
+    {ResultCode::kServerNotTrusted, false, "Сертификат отсутствует в списке доверенных серверов СД"},
+    {ResultCode::kServerChainInvalid, false, "Неверная цепочка сертификатов сервера доступа"},
+    {ResultCode::kCertExpired, false, "Срок действия сертификата истек"},
+    {ResultCode::kChainIntegrityFailed, false, "Не удалось проверить цепочку сертификатов - нарушена целостность"},
+    {ResultCode::kChainRevoked, false, "Обнаружены отозванные сертификаты в цепочке"},
+    {ResultCode::kServerKeyUsageInvalid, false, "Неверное назначение ключа в сертификате сервера доступа"},
+    {ResultCode::kServerCertRejected, false, "Сертификат сервера доступа не прошел проверку"},
+    {ResultCode::kCheckValueMismatch, false, "Ошибка сравнения контрольных значений "},
+    {ResultCode::kEapExchangeFailed, false, "Ошибка обмена ключевой информацией EAP "},
+    {ResultCode::kNetworkListFailed, false, "Ошибка получения списка защищенных сетей "},
+    {ResultCode::kAuthorizationRefused, false, "Отказ сервера в авторизации "},
+    {ResultCode::kTimedOut, false, "Истекло время ожидания"},
+    {ResultCode::kUserCertPeriodInvalid, false, "Неверный срок действия сертификата пользователя"},
+    {ResultCode::kUserCertNoCa, false, "Отсутствуют сертификаты удостоверяющих центров для сертификата пользователя"},
+    {ResultCode::kUserChainRevoked, false, "В цепочке сертификатов пользователя имеются отозванные сертификаты"},
+    {ResultCode::kUserCertSignatureInvalid, false, "Сертификат пользователя не прошел проверку подлинности"},
+    {ResultCode::kUserKeyUsageInvalid, false, "Сертификат пользователя содержит неверное поле \"Назначение ключа\" "},
+    {ResultCode::kIntegrityViolated, false, nullptr},  // built by MsgICCheckFail
+    {ResultCode::kIntegrityCheckFailed, false, kICCheckError},
+    {ResultCode::kConnectionFailed, false, "Ошибка подключения"},
+    {ResultCode::kSystemError, false, kServerError},
+    {ResultCode::kMtuTooLarge, false, kMTU},
+    {ResultCode::kKeyReadFailed, false, kIKI},
+    {ResultCode::kServerNotFound, true, "Запись не найдена"},
+    {ResultCode::kKeyGenerationFailed, false, "Ошибка генерации секретного ключа"},
 };
 
 }  // namespace
@@ -82,7 +84,7 @@ std::string MsgCompiler::HandleError(int code) {
   // Computed in 64 bits: the magnitude of INT_MIN does not fit an int.
   const long long value = std::llabs(static_cast<long long>(code));
   for (const CodeText &row : kTable) {
-    if (row.code != value) continue;
+    if (-static_cast<long long>(row.code) != value) continue;
     if (!row.text) return MsgICCheckFail();
     std::string out;
     if (row.prefixed) MsgError(out);

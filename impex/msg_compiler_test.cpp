@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <utility>
+
+#include "impex/result_codes.h"
 
 TEST(HandleError, PrefixedAndAloneForms) {
   EXPECT_EQ(MsgCompiler::HandleError(-22), "Ошибка: Неверные параметры \n");
@@ -25,6 +28,62 @@ TEST(HandleError, IntegrityViolationJoinsThreePieces) {
   EXPECT_EQ(MsgCompiler::HandleError(-1032),
             "Ошибка: Нарушена целостность файлов. Обратитесь к администратору безопасности");
   EXPECT_EQ(MsgCompiler::MsgICCheckFail(), MsgCompiler::HandleError(-1032));
+}
+
+// Peers send and receive these numbers as they are: a name must never move.
+TEST(ResultCodes, NamesKeepTheirNumbers) {
+  const std::pair<int, int> pinned[] = {
+      {ResultCode::kHandlerFailed, -4},
+      {ResultCode::kCommandFailed, -5},
+      {ResultCode::kNeedRoot, -13},
+      {ResultCode::kUnknownError, -14},
+      {ResultCode::kSemaphoreBusy, -16},
+      {ResultCode::kAlreadyExists, -17},
+      {ResultCode::kInvalidParameters, -22},
+      {ResultCode::kNameTooLong, -36},
+      {ResultCode::kLogUnreadable, -1000},
+      {ResultCode::kUnknownUser, -1001},
+      {ResultCode::kPasswordTooLong, -1002},
+      {ResultCode::kKeyStoreMissing, -1003},
+      {ResultCode::kNoAccountToConnect, -1004},
+      {ResultCode::kCertNotStored, -1005},
+      {ResultCode::kAccountNotFound, -1006},
+      {ResultCode::kNoServerAddress, -1007},
+      {ResultCode::kCertStoreFailed, -1008},
+      {ResultCode::kKeyWriteFailed, -1009},
+      {ResultCode::kRequestWriteFailed, -1010},
+      {ResultCode::kServerNotTrusted, -1011},
+      {ResultCode::kServerChainInvalid, -1012},
+      {ResultCode::kCertExpired, -1013},
+      {ResultCode::kChainIntegrityFailed, -1014},
+      {ResultCode::kChainRevoked, -1015},
+      {ResultCode::kServerKeyUsageInvalid, -1016},
+      {ResultCode::kServerCertRejected, -1017},
+      {ResultCode::kCheckValueMismatch, -1018},
+      {ResultCode::kEapExchangeFailed, -1019},
+      {ResultCode::kNetworkListFailed, -1020},
+      {ResultCode::kAuthorizationRefused, -1021},
+      {ResultCode::kTimedOut, -1022},
+      {ResultCode::kUserCertPeriodInvalid, -1023},
+      {ResultCode::kUserCertNoCa, -1024},
+      {ResultCode::kUserChainRevoked, -1025},
+      {ResultCode::kUserCertSignatureInvalid, -1026},
+      {ResultCode::kUserKeyUsageInvalid, -1027},
+      {ResultCode::kIntegrityViolated, -1032},
+      {ResultCode::kIntegrityCheckFailed, -1033},
+      {ResultCode::kConnectionFailed, -1034},
+      {ResultCode::kSystemError, -1035},
+      {ResultCode::kMtuTooLarge, -1037},
+      {ResultCode::kKeyReadFailed, -1038},
+      {ResultCode::kServerNotFound, -1039},
+      {ResultCode::kKeyGenerationFailed, -1040},
+  };
+  for (const auto &[name, number] : pinned) {
+    EXPECT_EQ(name, number);
+    if (name != ResultCode::kSemaphoreBusy) {  // the one named code without a text
+      EXPECT_NE(MsgCompiler::HandleError(name), "Ошибка") << number;
+    }
+  }
 }
 
 TEST(Formatters, AddressRightAlignedInSixteen) {

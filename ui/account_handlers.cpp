@@ -3,15 +3,12 @@
 
 #include "config/config.h"
 #include "impex/ipaddr.h"
+#include "impex/result_codes.h"
 #include "ui/ui.h"
 
 namespace UserInterface {
 
 namespace {
-
-constexpr int kInvalidParameters = -22;
-constexpr int kCertNotStored = -1005;
-constexpr int kNoAccount = -1006;
 
 // Stores one digital parameter in the block; the mask bit it sets, or 0 for a
 // type that is no connection parameter.
@@ -49,8 +46,8 @@ std::string LastString(const std::list<_StringParameter> &strings, ParameterType
 int UI::DelAccountHandler(ParameterBag &bag) {
   _Account account;
   account.name = LastString(bag.strings, PARAM_NAME);
-  if (account.name.empty()) return kInvalidParameters;
-  if (OpenConfig().DelAccount(account) < 0) return kNoAccount;
+  if (account.name.empty()) return ResultCode::kInvalidParameters;
+  if (OpenConfig().DelAccount(account) < 0) return ResultCode::kAccountNotFound;
   // The account's certificate stays in the user store.
   return 0;
 }
@@ -67,17 +64,17 @@ int UI::ModifyAccountHandler(ParameterBag &bag) {
         break;
       case PARAM_LOCAL_ADDRESS:
         if (string2ipaddr(s.value.c_str(), account.conn.local_ip, nullptr) != 0)
-          return kInvalidParameters;
+          return ResultCode::kInvalidParameters;
         account.mask |= Config::MASK_LOCAL_ADDRESS;
         break;
       case PARAM_CERT_PATH:
         // The user certificate store is not available to this command yet:
         // the certificate cannot be stored, so nothing is changed.
-        return kCertNotStored;
+        return ResultCode::kCertNotStored;
       default: break;
     }
   }
-  if (account.name.empty()) return kInvalidParameters;
+  if (account.name.empty()) return ResultCode::kInvalidParameters;
   account.mask |= ApplyDigitals(account.conn, bag.digitals);
 
   const Config config = OpenConfig();

@@ -3,13 +3,12 @@
 
 #include "cert/distinguished_name.h"
 #include "config/config.h"
+#include "impex/result_codes.h"
 #include "ui/ui.h"
 
 namespace UserInterface {
 
 namespace {
-
-constexpr int kInvalidParameters = -22;
 
 // The record field a server parameter fills, or null for other types.
 std::string *ServerField(DistinguishedName &dn, ParameterType type) {
@@ -38,7 +37,7 @@ int UI::AddServerHandler(ParameterBag &bag) {
   DistinguishedName dn;
   for (const _StringParameter &s : bag.strings)
     if (std::string *field = ServerField(dn, s.type)) *field = s.value;
-  if (dn.NAME.empty() || !HasSubject(dn)) return kInvalidParameters;
+  if (dn.NAME.empty() || !HasSubject(dn)) return ResultCode::kInvalidParameters;
   return OpenConfig().AddServer(dn);
 }
 
@@ -46,7 +45,7 @@ int UI::DelServerHandler(ParameterBag &bag) {
   DistinguishedName dn;
   for (const _StringParameter &s : bag.strings)
     if (s.type == PARAM_NAME) dn.NAME = s.value;
-  if (dn.NAME.empty()) return kInvalidParameters;
+  if (dn.NAME.empty()) return ResultCode::kInvalidParameters;
   return OpenConfig().DelServer(dn);
 }
 

@@ -6,35 +6,28 @@
 
 #include "channel/cmd_issuer.h"
 #include "channel/message.h"
+#include "channel/message_kinds.h"
 #include "config/config.h"
 #include "config/personals.h"
+#include "impex/result_codes.h"
+#include "ui/commands.h"
 #include "ui/held_semaphore.h"
 
 namespace UserInterface {
 
 namespace {
 
-constexpr int kSemaphoreNotOpen = -14;
-constexpr int kSemaphoreBusy = -16;
-constexpr int kNoHandler = -22;
-constexpr int kHandlerException = -4;
 constexpr int kSemaphoreAttempts = 10;
-
-constexpr int kKindText = 6;
-constexpr int kKindParameters = 6;
-constexpr int kKindLog = 7;
-constexpr int kKindValue = 7;
-constexpr int kKindState = 8;
 
 constexpr size_t kUserField = 65;  // at most 64 characters and a NUL
 
-// Handlers never throw: whatever escapes one becomes -4.
+// Handlers never throw: whatever escapes one becomes ResultCode::kHandlerFailed.
 template <typename Handler>
 int Guarded(Handler handler) {
   try {
     return handler();
   } catch (...) {
-    return kHandlerException;
+    return ResultCode::kHandlerFailed;
   }
 }
 
@@ -63,24 +56,25 @@ const std::string &UI::CurrentUser() const { return context.Username(); }
 void UI::SetCurrentUser(const std::string &name) { context.SetUsername(name); }
 
 int UI::SendCommand(int number, ParameterBag &bag) {
-  if (!semaphore) return kSemaphoreNotOpen;
+  if (!semaphore) return ResultCode::kUnknownError;  // the code for a semaphore not open
   const HeldSemaphore hold(semaphore, kSemaphoreAttempts);
-  if (!hold.held()) return kSemaphoreBusy;
+  if (!hold.held()) return ResultCode::kSemaphoreBusy;
   values.clear();
   return Dispatch(number, bag);
 }
 
 // Commands whose handlers need the certificate stores or drive connections
-// (1, 2, 4, 5, 6, 9, 10) are not wired yet and answer like unknown numbers.
+// (connect, disconnect, statistics, events, adding an account, adding and
+// deleting a certificate) are not wired yet and answer like unknown numbers.
 int UI::Dispatch(int number, ParameterBag &bag) {
   switch (number) {
-    case 7: return Guarded([&] { return DelAccountHandler(bag); });
-    case 8: return Guarded([&] { return ModifyAccountHandler(bag); });
-    case 12: return Guarded([&] { return SetParamHandler(bag, false); });
-    case 13: return Guarded([&] { return SetParamHandler(bag, true); });
-    case 15: return Guarded([&] { return AddServerHandler(bag); });
-    case 16: return Guarded([&] { return DelServerHandler(bag); });
-    default: return kNoHandler;
+    case Command::kDelAccount: return Guarded([&] { return DelAccountHandler(bag); });
+    case Command::kModifyAccount: return Guarded([&] { return ModifyAccountHandler(bag); });
+    case Command::kSetParams: return Guarded([&] { return SetParamHandler(bag, false); });
+    case Command::kResetParams: return Guarded([&] { return SetParamHandler(bag, true); });
+    case Command::kAddServer: return Guarded([&] { return AddServerHandler(bag); });
+    case Command::kDelServer: return Guarded([&] { return DelServerHandler(bag); });
+    default: return ResultCode::kInvalidParameters;
   }
 }
 
@@ -100,16 +94,16 @@ int UI::Issue(Message &msg) {
 
 void UI::CallbackNotify(Message &msg) {
   switch (msg.Kind()) {
-    case -1:
-    case 0:
-    case kKindText:
+    case AnswerKind::kOtherText:
+    case AnswerKind::kEnd:
+    case AnswerKind::kText:
       printf("%s \n", msg.Text().c_str());
       fflush(stdout);
       break;
-    case kKindValue:
+    case AnswerKind::kValue:
       if (auto value = msg.FirstInt()) values.push_back({PARAM_RESULT, *value});
       break;
-    case kKindState:
+    case AnswerKind::kState:
       // A short payload is dropped rather than read past its end.
       if (msg.Length() >= static_cast<int>(sizeof(_session_state))) {
         _session_state state;
@@ -123,7 +117,7 @@ void UI::CallbackNotify(Message &msg) {
 }
 
 void UI::UpdateParameters(session_params &params) {
-  Message msg(kKindParameters);
+  Message msg(RequestKind::kParameters);
   msg.Add(&params, sizeof params);
   // Telling the daemon is best effort: the stored change stands whether or
   // not the channel can even be opened.
@@ -136,7 +130,7 @@ void UI::UpdateParameters(session_params &params) {
 int UI::AppendLog(int32_t event_type, const std::string &text) {
   char user[kUserField] = {};
   std::strncpy(user, CurrentUser().c_str(), kUserField - 1);
-  Message msg(kKindLog);
+  Message msg(RequestKind::kLog);
   msg.Add(&event_type, sizeof event_type);
   msg.Add(user, sizeof user);
   msg.Add(text.c_str(), static_cast<unsigned>(text.size() + 1));

@@ -47,13 +47,15 @@ class UI {
   bool CancelRequested() const;
   void ClearCancel();
 
-  // 0 or a negative result code; never throws.
+  // Runs command `number` (ui/commands.h): 0 or a negative result code
+  // (impex/result_codes.h); never throws.
   int SendCommand(int number, ParameterBag &bag);
 
-  // Sends the block to the daemon (kind 6); the reply, and a channel that
-  // cannot be opened, are ignored.
+  // Sends the block to the daemon (RequestKind::kParameters); the reply, and
+  // a channel that cannot be opened, are ignored.
   void UpdateParameters(session_params &params);
-  // Asks the daemon to write an event (kind 7); returns the issuer's result.
+  // Asks the daemon to write an event (RequestKind::kLog); returns the
+  // issuer's result.
   int AppendLog(int32_t event_type, const std::string &text);
 
   const std::string &CurrentUser() const;

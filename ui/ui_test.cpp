@@ -20,6 +20,8 @@
 
 #include "channel/message.h"
 #include "config/config.h"
+#include "impex/result_codes.h"
+#include "ui/commands.h"
 
 using namespace UserInterface;
 namespace fs = std::filesystem;
@@ -169,6 +171,13 @@ Message Notification(int kind, const void *data, unsigned len) {
 
 }  // namespace
 
+// Front ends send these numbers as they are: a name must never move.
+static_assert(Command::kConnect == 1 && Command::kDisconnect == 2 && Command::kStats == 4 &&
+              Command::kEvents == 5 && Command::kAddAccount == 6 && Command::kDelAccount == 7 &&
+              Command::kModifyAccount == 8 && Command::kAddCert == 9 && Command::kDelCert == 10 &&
+              Command::kSetParams == 12 && Command::kResetParams == 13 &&
+              Command::kAddServer == 15 && Command::kDelServer == 16);
+
 TEST_F(CommandLayer, MissingSemaphoreThrows) {
   TestUI::Files other = files;
   other.semaphore = "/yrk_ui_test_missing";
@@ -183,7 +192,7 @@ TEST_F(CommandLayer, MissingSemaphoreThrows) {
 
 TEST_F(CommandLayer, NumbersWithoutHandlerGiveInvalidAndReleaseTheSemaphore) {
   for (int number : {-1, 0, 1, 2, 3, 4, 5, 6, 9, 10, 11, 14, 17, 100}) {
-    EXPECT_EQ(Send(number, {{PARAM_NAME, "x"}}), -22) << number;
+    EXPECT_EQ(Send(number, {{PARAM_NAME, "x"}}), ResultCode::kInvalidParameters) << number;
     EXPECT_EQ(SemaphoreValue(), 1) << number;
   }
 }
@@ -191,7 +200,7 @@ TEST_F(CommandLayer, NumbersWithoutHandlerGiveInvalidAndReleaseTheSemaphore) {
 TEST_F(CommandLayer, BusySemaphoreGivesUpAfterTenAttempts) {
   ASSERT_EQ(sem_wait(sem), 0);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Send(16, {{PARAM_NAME, "gate"}}), -16);
+  EXPECT_EQ(Send(Command::kDelServer, {{PARAM_NAME, "gate"}}), ResultCode::kSemaphoreBusy);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(9500));
   EXPECT_EQ(SemaphoreValue(), 0) << "a command that never ran must not post";
   sem_post(sem);
@@ -204,8 +213,8 @@ TEST_F(CommandLayer, DestroyedWhileNotBusyLeavesTheCountAlone) {
 
 TEST_F(CommandLayer, HandlerExceptionBecomesMinusFour) {
   fs::remove(files.user_config);  // every load now throws "file not found"
-  EXPECT_EQ(Send(7, {{PARAM_NAME, "work"}}), -4);
-  EXPECT_EQ(Send(12, {}), -4);
+  EXPECT_EQ(Send(Command::kDelAccount, {{PARAM_NAME, "work"}}), ResultCode::kHandlerFailed);
+  EXPECT_EQ(Send(Command::kSetParams, {}), ResultCode::kHandlerFailed);
   EXPECT_EQ(SemaphoreValue(), 1);
 }
 
@@ -242,12 +251,17 @@ TEST_F(CommandLayer, NotificationsPrintedOrCollected) {
 }
 
 TEST_F(CommandLayer, ServersAddedOnceDeletedWhenPresent) {
-  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}}), -22);
-  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, ""}}), -22);
-  EXPECT_EQ(Send(15, {{PARAM_SUBJECT_CN, "gate.example"}}), -22);
-  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_CERT_PATH, "/ignored"}, {PARAM_SUBJECT_CN, "gate.example"}}), 0);
+  EXPECT_EQ(Send(Command::kAddServer, {{PARAM_NAME, "gate"}}), ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kAddServer, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, ""}}),
+            ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kAddServer, {{PARAM_SUBJECT_CN, "gate.example"}}),
+            ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kAddServer,
+                 {{PARAM_NAME, "gate"}, {PARAM_CERT_PATH, "/ignored"}, {PARAM_SUBJECT_CN, "gate.example"}}),
+            0);
   const std::string once = ReadFile(files.system_config);
-  EXPECT_EQ(Send(15, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, "Other"}}), -17);
+  EXPECT_EQ(Send(Command::kAddServer, {{PARAM_NAME, "gate"}, {PARAM_SUBJECT_O, "Other"}}),
+            ResultCode::kAlreadyExists);
   EXPECT_EQ(ReadFile(files.system_config), once);
 
   std::vector<DistinguishedName> servers;
@@ -256,9 +270,9 @@ TEST_F(CommandLayer, ServersAddedOnceDeletedWhenPresent) {
   EXPECT_EQ(servers[0].NAME, "gate");
   EXPECT_EQ(servers[0].CN, "gate.example");
 
-  EXPECT_EQ(Send(16, {}), -22);
-  EXPECT_EQ(Send(16, {{PARAM_NAME, "absent"}}), -1039);
-  EXPECT_EQ(Send(16, {{PARAM_NAME, "other"}, {PARAM_NAME, "gate"}}), 0);
+  EXPECT_EQ(Send(Command::kDelServer, {}), ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kDelServer, {{PARAM_NAME, "absent"}}), ResultCode::kServerNotFound);
+  EXPECT_EQ(Send(Command::kDelServer, {{PARAM_NAME, "other"}, {PARAM_NAME, "gate"}}), 0);
   servers.clear();
   UserConfig().ListServers(servers);
   EXPECT_TRUE(servers.empty());
@@ -266,21 +280,23 @@ TEST_F(CommandLayer, ServersAddedOnceDeletedWhenPresent) {
 
 TEST_F(CommandLayer, DeleteAccount) {
   AddAccount("work");
-  EXPECT_EQ(Send(7, {}), -22);
-  EXPECT_EQ(Send(7, {{PARAM_NAME, "home"}}), -1006);
-  EXPECT_EQ(Send(7, {{PARAM_NAME, "work"}}), 0);
+  EXPECT_EQ(Send(Command::kDelAccount, {}), ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kDelAccount, {{PARAM_NAME, "home"}}), ResultCode::kAccountNotFound);
+  EXPECT_EQ(Send(Command::kDelAccount, {{PARAM_NAME, "work"}}), 0);
   _Account gone;
   gone.name = "work";
-  EXPECT_EQ(UserConfig().GetAccount(gone), -1006);
+  EXPECT_EQ(UserConfig().GetAccount(gone), ResultCode::kAccountNotFound);
 }
 
 TEST_F(CommandLayer, ModifyAccountKeepsWhatItDoesNotSet) {
   FakeDaemon daemon(files.daemon_socket, files.client_socket);
   AddAccount("work");
-  EXPECT_EQ(Send(8, {{PARAM_SERVER, "10.0.0.9"}}), -22);
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}), -1006);
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "10.0.0.300"}}), -22);
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "192.168.0.2"}},
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_SERVER, "10.0.0.9"}}), ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}),
+            ResultCode::kAccountNotFound);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "10.0.0.300"}}),
+            ResultCode::kInvalidParameters);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "work"}, {PARAM_LOCAL_ADDRESS, "192.168.0.2"}},
                  {{PARAM_MTU, 1000}, {PARAM_SERVER_PORT, 5000}, {PARAM_MTU, 1200}}),
             0);
   _Account stored;
@@ -306,7 +322,9 @@ TEST_F(CommandLayer, ModifyAccountKeepsWhatItDoesNotSet) {
 TEST_F(CommandLayer, ModifyWithCertificateChangesNothing) {
   AddAccount("work");
   const std::string before = ReadFile(files.user_config);
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}, {PARAM_CERT_PATH, "/tmp/user.pem"}}, {{PARAM_MTU, 1000}}), -1005);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "work"}, {PARAM_CERT_PATH, "/tmp/user.pem"}},
+                 {{PARAM_MTU, 1000}}),
+            ResultCode::kCertNotStored);
   EXPECT_EQ(ReadFile(files.user_config), before);
 }
 
@@ -314,7 +332,7 @@ TEST_F(CommandLayer, SetParamsFromBagOrDefaults) {
   FakeDaemon daemon(files.daemon_socket, files.client_socket);
   AddAccount("work");
   AddAccount("home");
-  EXPECT_EQ(Send(12, {{PARAM_NAME, "work"}, {PARAM_KEY, "/media/key"}},
+  EXPECT_EQ(Send(Command::kSetParams, {{PARAM_NAME, "work"}, {PARAM_KEY, "/media/key"}},
                  {{PARAM_MTU, 1400}, {PARAM_LOG_TRAFFIC, 1}, {PARAM_LOCAL_PORT, 7000}}),
             0);
   YrkParamsStruct params;
@@ -336,7 +354,7 @@ TEST_F(CommandLayer, SetParamsFromBagOrDefaults) {
   EXPECT_EQ(sent.mtu, 1300);
   EXPECT_EQ(sent.local_port, 7000) << "accounts inherit the new global parameters";
 
-  EXPECT_EQ(Send(13, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}), 0);
+  EXPECT_EQ(Send(Command::kResetParams, {{PARAM_NAME, "home"}}, {{PARAM_MTU, 1000}}), 0);
   YrkParamsStruct reset;
   UserConfig().GetParams(reset);
   const YrkParamsStruct defaults;
@@ -364,18 +382,18 @@ TEST_F(CommandLayer, AppendLogPayload) {
 
 TEST_F(CommandLayer, DaemonAbsentDoesNotChangeTheResult) {
   AddAccount("work");
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
-  EXPECT_EQ(Send(13, {}), 0);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
+  EXPECT_EQ(Send(Command::kResetParams, {}), 0);
 }
 
 TEST_F(CommandLayer, UnusableClientSocketDoesNotTurnAStoredChangeIntoAFailure) {
   AddAccount("work");
   files.client_socket = dir / "no" / "such" / "client.soc";  // bind fails
   ui = std::make_unique<TestUI>(files);
-  EXPECT_EQ(Send(8, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
+  EXPECT_EQ(Send(Command::kModifyAccount, {{PARAM_NAME, "work"}}, {{PARAM_MTU, 1000}}), 0);
   _Account stored;
   stored.name = "work";
   ASSERT_EQ(UserConfig().GetAccount(stored), 0);
   EXPECT_EQ(stored.conn.mtu, 1000);
-  EXPECT_EQ(Send(12, {}, {{PARAM_MTU, 1400}}), 0);
+  EXPECT_EQ(Send(Command::kSetParams, {}, {{PARAM_MTU, 1400}}), 0);
 }
