@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "crypto/x509_der.h"
+#include "crypto/x509_impl.h"
 #include "crypto/x509_texts.h"
 
 namespace Crypto {

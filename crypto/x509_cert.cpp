@@ -1,4 +1,4 @@
-#include "crypto/x509_cert.h"
+#include "crypto/x509_impl.h"
 
 #include <openssl/bn.h>
 #include <openssl/x509v3.h>
@@ -10,6 +10,7 @@
 
 #include "crypto/auto_scope.h"
 #include "crypto/x509_der.h"
+#include "crypto/x509_names.h"
 #include "crypto/x509_texts.h"
 #include "crypto/x509_time.h"
 

@@ -1,5 +1,7 @@
 #include "crypto/x509_crl.h"
 
+#include <openssl/x509.h>
+
 #include <ctime>
 #include <stdexcept>
 

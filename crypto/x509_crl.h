@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "crypto/x509_cert.h"
+#include "crypto/x509_impl.h"
 
 namespace Crypto {
 

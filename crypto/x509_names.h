@@ -1,4 +1,4 @@
-// Distinguished names as maps from attribute number to raw value.
+// Distinguished names to and from maps of attribute number to raw value.
 #pragma once
 
 #include <openssl/x509.h>
@@ -6,25 +6,7 @@
 #include <map>
 #include <string>
 
-#include "channel/shared_membuf.h"
-
-namespace Crypto {
-
-// One attribute value of a distinguished name, its bytes as encoded.
-struct DirectoryString {
-  enum Kind : int {
-    kSingleByte = 1,  // any string type but the two below
-    kBmp = 2,         // two bytes per character, big-endian
-    kUtf8 = 3,
-  };
-  int kind = kSingleByte;
-  shared_membuf data{0};  // copies share the bytes
-};
-
-// Key n for the X.520 attribute 2.5.4.n, 0 for emailAddress.
-using NameMap = std::map<unsigned int, DirectoryString>;
-
-}  // namespace Crypto
+#include "crypto/x509_cert.h"
 
 namespace CryptoGostImpl {
 
