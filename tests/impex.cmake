@@ -3,7 +3,7 @@
 if(TARGET impex AND TARGET yrkd)
   set(impex_alone usage no_semaphore)
   set(impex_with_daemon missing_file store_stops unknown_user two_failures servers accounts
-      own_account linked_home unwired xxe damaged_system_config damaged_user_config
+      own_account linked_home xxe damaged_system_config damaged_user_config
       deep_user_config first_use_race killed_run forged_answers system_account linked_configs)
   set(data ${CMAKE_CURRENT_SOURCE_DIR}/impex_e2e)
   foreach(case ${impex_alone} ${impex_with_daemon})

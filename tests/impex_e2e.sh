@@ -149,11 +149,6 @@ linked_home)
   [ -L /home/alice/.yrk ] || fail "the link was replaced"
   grep -q 'kind=6' /tmp/yrkd.log && fail "the daemon got parameters read through the link"
   ;;
-unwired)
-  run "$data/unwired.xml"
-  expect_status 0
-  expect_out 'Ошибка: Неверные параметры \n\n'
-  ;;
 xxe)
   run "$data/xxe.xml"
   expect_status 0

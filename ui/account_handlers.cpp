@@ -1,9 +1,11 @@
 // Commands on the current user's accounts and global connection parameters.
+#include <cstdio>
 #include <vector>
 
 #include "config/config.h"
 #include "impex/ipaddr.h"
 #include "impex/result_codes.h"
+#include "ui/cert_processor.h"
 #include "ui/ui.h"
 
 namespace UserInterface {
@@ -41,7 +43,54 @@ std::string LastString(const std::list<_StringParameter> &strings, ParameterType
   return value;
 }
 
+// Reads the local address into the block; false when it does not parse.
+bool ApplyLocalAddress(_Account &account, const std::string &text) {
+  if (string2ipaddr(text.c_str(), account.conn.local_ip, nullptr) != 0) return false;
+  account.mask |= Config::MASK_LOCAL_ADDRESS;
+  return true;
+}
+
+void ApplyServerAddress(_Account &account, const std::string &text) {
+  account.conn.server_address = text;
+  account.mask |= Config::MASK_SERVER_ADDRESS;
+}
+
 }  // namespace
+
+int UI::AddAccountCert(const std::string &path, _Account &account) {
+  const int number = CertProcessor(Stores(), CertStorage::CERT_USER).Add(path);
+  if (number < 0) return ResultCode::kCertNotStored;
+  char text[16];
+  std::snprintf(text, sizeof text, "%04x", static_cast<unsigned>(number));
+  account.cert = text;
+  account.mask |= Config::MASK_CERT;
+  return 0;
+}
+
+int UI::AddAccountHandler(ParameterBag &bag) {
+  _Account account;
+  account.user = CurrentUser();
+  account.mask = Config::MASK_USER;
+  std::string cert_path;
+  for (const _StringParameter &s : bag.strings) {
+    switch (s.type) {
+      case PARAM_NAME: account.name = s.value; break;
+      case PARAM_SERVER: ApplyServerAddress(account, s.value); break;
+      case PARAM_CERT_PATH: cert_path = s.value; break;
+      case PARAM_LOCAL_ADDRESS:
+        if (!ApplyLocalAddress(account, s.value)) return ResultCode::kInvalidParameters;
+        break;
+      default: break;
+    }
+  }
+  const std::string &server = account.conn.server_address;
+  if (account.name.empty() || server.empty() || account.user.empty() || cert_path.empty() ||
+      string2ipaddr(server.c_str(), account.conn.server_ip, nullptr) != 0)
+    return ResultCode::kInvalidParameters;
+  if (const int stored = AddAccountCert(cert_path, account); stored != 0) return stored;
+  account.mask |= ApplyDigitals(account.conn, bag.digitals);
+  return OpenConfig().AddAccount(account);
+}
 
 int UI::DelAccountHandler(ParameterBag &bag) {
   _Account account;
@@ -58,19 +107,14 @@ int UI::ModifyAccountHandler(ParameterBag &bag) {
   for (const _StringParameter &s : bag.strings) {
     switch (s.type) {
       case PARAM_NAME: account.name = s.value; break;
-      case PARAM_SERVER:
-        account.conn.server_address = s.value;
-        account.mask |= Config::MASK_SERVER_ADDRESS;
-        break;
+      case PARAM_SERVER: ApplyServerAddress(account, s.value); break;
       case PARAM_LOCAL_ADDRESS:
-        if (string2ipaddr(s.value.c_str(), account.conn.local_ip, nullptr) != 0)
-          return ResultCode::kInvalidParameters;
-        account.mask |= Config::MASK_LOCAL_ADDRESS;
+        if (!ApplyLocalAddress(account, s.value)) return ResultCode::kInvalidParameters;
         break;
       case PARAM_CERT_PATH:
-        // The user certificate store is not available to this command yet:
-        // the certificate cannot be stored, so nothing is changed.
-        return ResultCode::kCertNotStored;
+        // Stored at once: a later failure leaves the certificate in the store.
+        if (const int stored = AddAccountCert(s.value, account); stored != 0) return stored;
+        break;
       default: break;
     }
   }

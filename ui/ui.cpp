@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "cert/cert_storage_fs.h"
 #include "channel/cmd_issuer.h"
 #include "channel/message.h"
 #include "channel/message_kinds.h"
@@ -63,13 +64,15 @@ int UI::SendCommand(int number, ParameterBag &bag) {
   return Dispatch(number, bag);
 }
 
-// Commands whose handlers need the certificate stores or drive connections
-// (connect, disconnect, statistics, events, adding an account, adding and
-// deleting a certificate) are not wired yet and answer like unknown numbers.
+// The commands that drive connections (connect, disconnect, statistics,
+// events) are not wired yet and answer like unknown numbers.
 int UI::Dispatch(int number, ParameterBag &bag) {
   switch (number) {
+    case Command::kAddAccount: return Guarded([&] { return AddAccountHandler(bag); });
     case Command::kDelAccount: return Guarded([&] { return DelAccountHandler(bag); });
     case Command::kModifyAccount: return Guarded([&] { return ModifyAccountHandler(bag); });
+    case Command::kAddCert: return Guarded([&] { return AddCertHandler(bag); });
+    case Command::kDelCert: return Guarded([&] { return DelCertHandler(bag); });
     case Command::kSetParams: return Guarded([&] { return SetParamHandler(bag, false); });
     case Command::kResetParams: return Guarded([&] { return SetParamHandler(bag, true); });
     case Command::kAddServer: return Guarded([&] { return AddServerHandler(bag); });
@@ -85,6 +88,15 @@ Config UI::OpenConfig() const {
     return Config(files.user_config, files.system_config, files.system_template);
   const Personals user(CurrentUser());
   return Config(user.CfgPath(), files.system_config, files.system_template, user.Owner());
+}
+
+CertStores UI::Stores() {
+  if (files.cert_stores.empty()) return CertStores(PContext(&context));
+  const std::string root = files.cert_stores;
+  return CertStores([root](CertStorage::CertType type) -> CertStorage * {
+    static const char *const kNames[] = {"user", "ca", "crl"};
+    return new CertStorageFS(root + "/" + kNames[type]);
+  });
 }
 
 int UI::Issue(Message &msg) {

@@ -9,6 +9,7 @@
 #include <list>
 #include <string>
 
+#include "cert/cert_stores.h"
 #include "config/account_records.h"
 #include "config/context.h"
 #include "config/paths.h"
@@ -71,6 +72,9 @@ class UI {
     std::string system_template = Paths::kDefConfig;
     std::string client_socket = Paths::kClientSocket;
     std::string daemon_socket = Paths::kDaemonSocket;
+    // empty: the current user's certificate stores; else a directory holding
+    // the stores "user", "ca" and "crl"
+    std::string cert_stores;
   };
   explicit UI(Files files);
 
@@ -83,10 +87,18 @@ class UI {
   Config OpenConfig() const;
   // Sends one request to the daemon through a fresh command issuer.
   int Issue(Message &msg);
+  // The certificate stores of the current user.
+  CertStores Stores();
+  // Adds the certificate file to the user store and names its entry in the
+  // account: 0, or ResultCode::kCertNotStored.
+  int AddAccountCert(const std::string &path, _Account &account);
 
+  int AddAccountHandler(ParameterBag &bag);
   int DelAccountHandler(ParameterBag &bag);
   int ModifyAccountHandler(ParameterBag &bag);
   int SetParamHandler(ParameterBag &bag, bool reset);
+  int AddCertHandler(ParameterBag &bag);
+  int DelCertHandler(ParameterBag &bag);
   int AddServerHandler(ParameterBag &bag);
   int DelServerHandler(ParameterBag &bag);
 
