@@ -54,6 +54,17 @@ class WholeTextMatcher {
   bool compiled = false;
 };
 
+// A chain's verification result as the user's certificate result code.
+int UserCertResult(int verified) {
+  switch (verified) {
+    case CertChain::kOutOfValidity: return ResultCode::kUserCertPeriodInvalid;
+    case CertChain::kIntegrity: return ResultCode::kUserCertNoCa;
+    case CertChain::kRevoked: return ResultCode::kUserChainRevoked;
+    case CertChain::kKeyUsage: return ResultCode::kUserKeyUsageInvalid;
+    default: return verified < 0 ? ResultCode::kUserCertSignatureInvalid : verified;
+  }
+}
+
 }  // namespace
 
 CertProcessor::CertProcessor(CertStores stores, CertStorage::CertType kind)
@@ -119,6 +130,17 @@ int CertProcessor::Del(const Filters &filters) {
   if (result < 0) return result;
   for (const Entry &entry : entries) result = Del(entry.first);
   return result;
+}
+
+}  // namespace UserInterface
+
+namespace UserInterface {
+
+int CertProcessor::Verify(int number) {
+  const CertStorageHandle store = stores.Open(kind);
+  Cert cert;
+  if (!store || store->Get(cert, number) != 0) return ResultCode::kCertStoreFailed;
+  return UserCertResult(CertChain(stores, cert, kind).VerifySingle(cert, true));
 }
 
 }  // namespace UserInterface

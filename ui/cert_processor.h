@@ -46,6 +46,10 @@ class CertProcessor {
   // Deletes what List(filters) leaves: the last deletion's result, or the
   // listing result when none is left.
   int Del(const Filters &filters);
+  // Verifies the entry against the CA and CRL stores, usage included: 0 or
+  // more, or the user's result code (ResultCode::kUserCert...,
+  // ResultCode::kCertStoreFailed when the entry cannot be read).
+  int Verify(int number);
 
   const std::list<Entry> &Entries() const { return entries; }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "cert/cert_storage_fs.h"
@@ -135,4 +136,52 @@ TEST_F(Processor, MissingStore) {
   EXPECT_LT(Ca().Add(Pki("root.der")), 0);
   EXPECT_LT(Ca().List(), 0);
   EXPECT_LT(Ca().Del({{FILTER_SUBJECT_CN, ".*"}}), 0);
+}
+
+namespace {
+
+// The test PKI's end entities lack nonRepudiation, which verification of a
+// user certificate asks for: this issues one from "inter" that has it, with
+// the serial (hexadecimal) and validity given, as NAME.der.
+std::string IssueFullUsage(const std::string &name, const std::string &serial, const std::string &from,
+                           const std::string &to) {
+  CryptoTesting::TestPki &pki = CryptoTesting::TestPki::get();
+  // `openssl ca` of the PKI's configuration keeps its records under the CA name "none".
+  std::ofstream(pki.path("none.db"), std::ios::app);
+  std::ofstream(pki.path("none.serial")) << serial << "\n";
+  fs::create_directories(pki.path("none.issued"));
+  std::ofstream(pki.path("full.ext")) << "keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment\n"
+                                         "authorityKeyIdentifier = keyid\n";
+  const auto run = [&](const std::string &arguments) {
+    const auto result = pki.openssl(arguments);
+    EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
+  };
+  run("req -engine gost -new -md_gost94 -key user.key -subj '/CN=Test Full Usage/O=Yrk Test' -out full.csr");
+  run("ca -engine gost -batch -notext -name ca_default -cert inter.pem -keyfile inter.key -extfile full.ext"
+      " -in full.csr -out " + name + ".pem -startdate " + from + " -enddate " + to);
+  run("x509 -in " + name + ".pem -outform DER -out " + name + ".der");
+  return pki.path(name + ".der");
+}
+
+}  // namespace
+
+TEST_F(Processor, VerifyGivesTheUserCertificateCodes) {
+  const std::string good = IssueFullUsage("full", "2001", "20200101000000Z", "20491231235959Z");
+  const std::string revoked = IssueFullUsage("full_revoked", "1005", "20200101000000Z", "20491231235959Z");
+  const std::string expired = IssueFullUsage("full_expired", "2002", "20010101000000Z", "20020101000000Z");
+  CertProcessor users(Stores(), CertStorage::CERT_USER);
+  ASSERT_EQ(users.Add(good), 0);
+  EXPECT_EQ(users.Verify(0), ResultCode::kUserCertNoCa) << "no CA trusted yet";
+  ASSERT_EQ(Ca().Add(Pki("chain.p7b")), 2);
+  CertProcessor crls(Stores(), CertStorage::CERT_CRL);
+  ASSERT_GE(crls.Add(Pki("inter.crl.der")), 0);
+  ASSERT_GE(crls.Add(Pki("root.crl.der")), 0);
+  EXPECT_EQ(users.Verify(0), 0);
+  ASSERT_EQ(users.Add(expired), 1);
+  EXPECT_EQ(users.Verify(1), ResultCode::kUserCertPeriodInvalid);
+  ASSERT_EQ(users.Add(revoked), 2);
+  EXPECT_EQ(users.Verify(2), ResultCode::kUserChainRevoked);
+  ASSERT_EQ(users.Add(Pki("user.der")), 3);
+  EXPECT_EQ(users.Verify(3), ResultCode::kUserKeyUsageInvalid) << "no nonRepudiation";
+  EXPECT_EQ(users.Verify(9), ResultCode::kCertStoreFailed);
 }
