@@ -148,8 +148,8 @@ accounts)
       /<\/ACCOUNT>/ { if (found && number == cert) ok = 1; inside = 0 }
       END { exit !ok }' /home/alice/.yrk/cfg || fail "account $1 does not name certificate $2"
   done
-  [ "$(stat -c %U /home/alice/.yrk/cert /home/alice/.yrk/cert/user | sort -u)" = alice ] ||
-    fail "alice's certificate directories are not hers"
+  [ "$(stat -c %U /home/alice/.yrk/cert $user $user/* $user/*/cert | sort -u)" = alice ] ||
+    fail "alice's certificate directories or entries are not hers"
   ;;
 account_again)
   run "$data/accounts.xml"

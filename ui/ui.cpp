@@ -13,6 +13,7 @@
 #include "impex/result_codes.h"
 #include "ui/commands.h"
 #include "ui/held_semaphore.h"
+#include "ui/store_as_owner.h"
 
 namespace UserInterface {
 
@@ -90,8 +91,16 @@ Config UI::OpenConfig() const {
   return Config(user.CfgPath(), files.system_config, files.system_template, user.Owner());
 }
 
+// The superuser works in the user's own store as that user.
 CertStores UI::Stores() {
-  if (files.cert_stores.empty()) return CertStores(PContext(&context));
+  if (files.cert_stores.empty()) {
+    return CertStores([this](CertStorage::CertType type) -> CertStorage * {
+      PContext user(&context);
+      CertStorage *store = CertStorage::Open(user, type);
+      if (!store || type != CertStorage::CERT_USER) return store;
+      return new StoreAsOwner(store, Personals(CurrentUser()).Owner());
+    });
+  }
   const std::string root = files.cert_stores;
   return CertStores([root](CertStorage::CertType type) -> CertStorage * {
     static const char *const kNames[] = {"user", "ca", "crl"};
