@@ -106,7 +106,8 @@ bad_requests)
 delete_nothing)
   add_each_type
   snapshot before
-  # A pattern Boost.Regex refuses, a word that is only a prefix, a suffix.
+  # A pattern Boost.Regex refuses, one it abandons, a word that is only a
+  # prefix, a suffix.
   run "$data/del_nothing.xml"
   expect_out ''
   expect_unchanged

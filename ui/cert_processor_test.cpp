@@ -113,10 +113,12 @@ TEST_F(Processor, PatternsBoostRefusesOrAbandonsMatchNothing) {
     processor.Filter(pattern, CertProcessor::SUBJECT_CN);
     EXPECT_TRUE(processor.Entries().empty()) << pattern;
   }
-  // Nested repetition that Boost may abandon as too complex.
-  processor.List();
-  processor.Filter("(.*.*.*.*.*.*.*.*.*.*)*X", CertProcessor::SUBJECT_CN);
-  EXPECT_TRUE(processor.Entries().empty());
+  // Boost abandons these on the store's names: too complex, out of stack.
+  for (const char *pattern : {"(.|..)*X", "(.*.*.*.*.*.*.*.*.*.*)*X"}) {
+    processor.List();
+    processor.Filter(pattern, CertProcessor::SUBJECT_CN);
+    EXPECT_TRUE(processor.Entries().empty()) << pattern;
+  }
   EXPECT_EQ(processor.Del({{FILTER_SUBJECT_CN, "("}}), 5) << "nothing deleted, the listing result";
   EXPECT_EQ(CaSubjectCns().size(), 5u);
 }
