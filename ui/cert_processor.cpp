@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "cert/cert_chain.h"
+#include "cert/cert_storage_fs.h"
 #include "cert/crl.h"
 #include "impex/result_codes.h"
 
@@ -66,6 +67,13 @@ int UserCertResult(int verified) {
 }
 
 }  // namespace
+
+CertStores StoresIn(const std::string &dir) {
+  return CertStores([dir](CertStorage::CertType type) -> CertStorage * {
+    static const char *const kNames[] = {"user", "ca", "crl"};
+    return new CertStorageFS(dir + "/" + kNames[type]);
+  });
+}
 
 CertProcessor::CertProcessor(CertStores stores, CertStorage::CertType kind)
     : stores(std::move(stores)), kind(kind) {}

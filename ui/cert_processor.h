@@ -13,6 +13,9 @@
 
 namespace UserInterface {
 
+// The stores "user", "ca" and "crl" in one directory instead of a user's.
+CertStores StoresIn(const std::string &dir);
+
 class CertProcessor {
  public:
   // The text fields a pattern filter tests (filtertype 0 to 3).

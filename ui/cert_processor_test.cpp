@@ -7,7 +7,6 @@
 #include <fstream>
 #include <vector>
 
-#include "cert/cert_storage_fs.h"
 #include "crypto/test_pki.h"
 #include "impex/result_codes.h"
 
@@ -25,13 +24,7 @@ class Processor : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  CertStores Stores() const {
-    const fs::path root = dir;
-    return CertStores([root](CertStorage::CertType type) -> CertStorage * {
-      static const char *const kNames[] = {"user", "ca", "crl"};
-      return new CertStorageFS(root / kNames[type]);
-    });
-  }
+  CertStores Stores() const { return StoresIn(dir.string()); }
   CertProcessor Ca() const { return CertProcessor(Stores(), CertStorage::CERT_CA); }
   static std::string Pki(const std::string &name) { return CryptoTesting::TestPki::get().path(name); }
 

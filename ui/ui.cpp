@@ -4,7 +4,6 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "cert/cert_storage_fs.h"
 #include "channel/cmd_issuer.h"
 #include "channel/message.h"
 #include "channel/message_kinds.h"
@@ -12,6 +11,7 @@
 #include "config/personals.h"
 #include "impex/result_codes.h"
 #include "ui/commands.h"
+#include "ui/cert_processor.h"
 #include "ui/held_semaphore.h"
 #include "ui/store_as_owner.h"
 
@@ -101,11 +101,7 @@ CertStores UI::Stores() {
       return new StoreAsOwner(store, Personals(CurrentUser()).Owner());
     });
   }
-  const std::string root = files.cert_stores;
-  return CertStores([root](CertStorage::CertType type) -> CertStorage * {
-    static const char *const kNames[] = {"user", "ca", "crl"};
-    return new CertStorageFS(root + "/" + kNames[type]);
-  });
+  return StoresIn(files.cert_stores);
 }
 
 int UI::Issue(Message &msg) {
