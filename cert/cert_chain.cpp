@@ -111,14 +111,14 @@ int CertChain::GetChild(Cert &out) const {
 }
 
 int CertChain::Store() const {
-  if (certificates.empty()) return kStoreFailed;
+  if (certificates.empty()) return ResultCode::kUnknownError;
   int result = -1;
   bool take_result = true;
   for (const Cert &member : certificates) {
     const bool to_ca = type == CertStorage::CERT_USER && certificates.size() >= 2 && CALike(member);
     if (!to_ca) take_result = true;
     const int number = StoreOnce(stores, to_ca ? CertStorage::CERT_CA : type, member);
-    if (number == kNotOpened) return kStoreFailed;
+    if (number == kNotOpened) return ResultCode::kUnknownError;
     if (take_result) {
       result = number;
       if (number < 0) return number;

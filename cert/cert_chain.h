@@ -9,19 +9,15 @@
 #include "cert/cert.h"
 #include "cert/cert_storage.h"
 #include "cert/cert_stores.h"
+#include "impex/result_codes.h"
 
 class CertChain {
  public:
-  // Verification results.
-  static constexpr int kEmpty = -1;            // Verify of an empty chain
-  static constexpr int kStoreFailed = -14;     // Store: empty chain or store not opened
-  static constexpr int kNoCaStore = -1008;     // the CA store cannot be opened
-  static constexpr int kOutOfValidity = -1028;  // the certificate or an issuer candidate
-  // No trusted issuer path; also an unreadable or non-GOST certificate and an
-  // issuer cycle.
-  static constexpr int kIntegrity = -1029;
-  static constexpr int kRevoked = -1030;
-  static constexpr int kKeyUsage = -1031;
+  // Results are ResultCode values: kNotFound for an empty chain, kUnknownError
+  // when Store has nothing to store or cannot open a store, kCertStoreFailed
+  // when the CA store cannot be opened, and kVerify* for what verification
+  // found (kVerifyIntegrity also for an unreadable or non-GOST certificate and
+  // an issuer cycle).
 
   // type CERT_CRL means the bytes are a revocation list.
   CertChain(const CertStores &stores, const SecContainer &bytes, CertStorage::CertType type);

@@ -39,23 +39,23 @@ TEST_F(CertChainTest, ValidChainVerifies) {
 
 TEST_F(CertChainTest, MissingCaIsAnIntegrityFailure) {
   stores.AddCa("root");
-  EXPECT_EQ(VerifySingle("full_usage"), CertChain::kIntegrity);
+  EXPECT_EQ(VerifySingle("full_usage"), ResultCode::kVerifyIntegrity);
   stores.AddCa("other");
-  EXPECT_EQ(VerifySingle("full_usage"), CertChain::kIntegrity);
+  EXPECT_EQ(VerifySingle("full_usage"), ResultCode::kVerifyIntegrity);
 }
 
 TEST_F(CertChainTest, OutOfValidityIsRejectedEvenWithoutCas) {
-  EXPECT_EQ(VerifySingle("expired", false), CertChain::kOutOfValidity);
-  EXPECT_EQ(VerifySingle("future", false), CertChain::kOutOfValidity);
+  EXPECT_EQ(VerifySingle("expired", false), ResultCode::kVerifyOutOfValidity);
+  EXPECT_EQ(VerifySingle("future", false), ResultCode::kVerifyOutOfValidity);
   TrustRootAndInter();
-  EXPECT_EQ(VerifySingle("expired", false), CertChain::kOutOfValidity);
+  EXPECT_EQ(VerifySingle("expired", false), ResultCode::kVerifyOutOfValidity);
 }
 
 TEST_F(CertChainTest, RevokedByACurrentListOfItsIssuer) {
   TrustRootAndInter();
   EXPECT_EQ(VerifySingle("revoked", false), 0);
   stores.AddCrl("inter");
-  EXPECT_EQ(VerifySingle("revoked", false), CertChain::kRevoked);
+  EXPECT_EQ(VerifySingle("revoked", false), ResultCode::kVerifyRevoked);
   EXPECT_EQ(VerifySingle("full_usage"), 0);
 }
 
@@ -68,8 +68,8 @@ TEST_F(CertChainTest, ListsOfAnotherCaOrStaleListsDoNotRevoke) {
 
 TEST_F(CertChainTest, KeyUsage) {
   TrustRootAndInter();
-  EXPECT_EQ(VerifySingle("user_noku"), CertChain::kKeyUsage);
-  EXPECT_EQ(VerifySingle("user"), CertChain::kKeyUsage);  // no nonRepudiation
+  EXPECT_EQ(VerifySingle("user_noku"), ResultCode::kVerifyKeyUsage);
+  EXPECT_EQ(VerifySingle("user"), ResultCode::kVerifyKeyUsage);  // no nonRepudiation
   EXPECT_EQ(VerifySingle("user_noku", false), 0);
   EXPECT_EQ(VerifySingle("user", false), 0);
 }
@@ -77,26 +77,26 @@ TEST_F(CertChainTest, KeyUsage) {
 TEST_F(CertChainTest, CaStoreThatCannotBeOpened) {
   const CertChain chain(CertStores([](CertStorage::CertType) -> CertStorage * { return nullptr; }), SecContainer(),
                         CertStorage::CERT_USER);
-  EXPECT_EQ(chain.VerifySingle(PkiCert("full_usage"), true), CertChain::kNoCaStore);
+  EXPECT_EQ(chain.VerifySingle(PkiCert("full_usage"), true), ResultCode::kCertStoreFailed);
 }
 
 TEST_F(CertChainTest, CasSigningEachOtherAreACycle) {
   stores.AddCa("cross_a");
   stores.AddCa("cross_b");
-  EXPECT_EQ(VerifySingle("cross_a", false), CertChain::kIntegrity);
-  EXPECT_EQ(VerifySingle("cross_b", false), CertChain::kIntegrity);
+  EXPECT_EQ(VerifySingle("cross_a", false), ResultCode::kVerifyIntegrity);
+  EXPECT_EQ(VerifySingle("cross_b", false), ResultCode::kVerifyIntegrity);
 }
 
 TEST_F(CertChainTest, RsaAndGarbageAreRefused) {
   stores.Add(CertStorage::CERT_CA, PkiCert("rsa"));
   TrustRootAndInter();
-  EXPECT_EQ(VerifySingle("rsa", false), CertChain::kIntegrity);
+  EXPECT_EQ(VerifySingle("rsa", false), ResultCode::kVerifyIntegrity);
   EXPECT_EQ(Chain(SecContainer()).VerifySingle(Cert(CertTesting::BytesOf({1, 2, 3})), false),
-            CertChain::kIntegrity);
+            ResultCode::kVerifyIntegrity);
   EXPECT_EQ(Chain(PkiFile("rsa.der")).Members().size(), 0u);
   EXPECT_EQ(Chain(PkiFile("rsa.pem")).Members().size(), 0u);
   EXPECT_EQ(Chain(PkiFile("rsa_chain.p7b")).Members().size(), 0u);
-  EXPECT_EQ(Chain(PkiFile("rsa.der")).Verify(), CertChain::kEmpty);
+  EXPECT_EQ(Chain(PkiFile("rsa.der")).Verify(), ResultCode::kNotFound);
   EXPECT_EQ(VerifySingle("full_usage"), 0);  // the foreign CA entry is skipped
 }
 
@@ -146,9 +146,9 @@ TEST_F(CertChainTest, VerifyWalksUpInsideTheChain) {
   TrustRootAndInter();
   const CertChain user = Chain(PkiFile("full_usage.der"));
   EXPECT_EQ(user.Verify(), 0);
-  EXPECT_EQ(Chain(SecContainer()).Verify(), CertChain::kEmpty);
-  EXPECT_EQ(Chain(PkiFile("user_noku.der")).Verify(), CertChain::kKeyUsage);
-  EXPECT_EQ(Chain(PkiFile("expired.der")).Verify(), CertChain::kKeyUsage);  // usage is tested first
+  EXPECT_EQ(Chain(SecContainer()).Verify(), ResultCode::kNotFound);
+  EXPECT_EQ(Chain(PkiFile("user_noku.der")).Verify(), ResultCode::kVerifyKeyUsage);
+  EXPECT_EQ(Chain(PkiFile("expired.der")).Verify(), ResultCode::kVerifyKeyUsage);  // usage is tested first
 }
 
 TEST_F(CertChainTest, StoringAUserChainTwiceAddsNothing) {
@@ -168,7 +168,7 @@ TEST_F(CertChainTest, StoringACaChainReturnsItsLastMember) {
   const CertChain chain = Chain(PkiFile("inter.der"), CertStorage::CERT_CA);
   EXPECT_EQ(chain.Store(), 1);
   EXPECT_EQ(Chain(PkiFile("other.der"), CertStorage::CERT_CA).Store(), 0);
-  EXPECT_EQ(Chain(SecContainer()).Store(), CertChain::kStoreFailed);
+  EXPECT_EQ(Chain(SecContainer()).Store(), ResultCode::kUnknownError);
 }
 
 }  // namespace

@@ -31,16 +31,16 @@ bool IsSelfSigned(const X509Ptr &cert) { return cert->check_signature(cert) == 0
 // 0 when issuer is a suitable issuer of cert at now, else the first failure:
 // revoked, out of validity, or not its issuer (names, key ids, usage, signature).
 int IssuerFailure(const CertStores &stores, const X509Ptr &cert, const X509Ptr &issuer, long now) {
-  if (CRLCollection(stores).Check(cert, issuer) != 0) return CertChain::kRevoked;
-  if (issuer->check_validity(now) != 0) return CertChain::kOutOfValidity;
-  if (cert->check_signature(issuer) != 0) return CertChain::kIntegrity;
+  if (CRLCollection(stores).Check(cert, issuer) != 0) return ResultCode::kVerifyRevoked;
+  if (issuer->check_validity(now) != 0) return ResultCode::kVerifyOutOfValidity;
+  if (cert->check_signature(issuer) != 0) return ResultCode::kVerifyIntegrity;
   return 0;
 }
 
-// The checks of the certificate itself: 0, kKeyUsage or kOutOfValidity.
+// The checks of the certificate itself: 0, ResultCode::kVerifyKeyUsage or ResultCode::kVerifyOutOfValidity.
 int OwnFailure(const Crypto::X509Cert &cert, bool check_usage, long now) {
-  if (check_usage && !HasUserUsage(cert)) return CertChain::kKeyUsage;
-  if (cert.check_validity(now) != 0) return CertChain::kOutOfValidity;
+  if (check_usage && !HasUserUsage(cert)) return ResultCode::kVerifyKeyUsage;
+  if (cert.check_validity(now) != 0) return ResultCode::kVerifyOutOfValidity;
   return 0;
 }
 
@@ -84,9 +84,9 @@ std::vector<CaEntry> ReadCaStore(CertStorage &ca) {
 }
 
 // The walk from cert up through the CA entries to a self-signed one: 0 or the
-// last failure met (kIntegrity when no candidate matched or on a cycle).
+// last failure met (ResultCode::kVerifyIntegrity when no candidate matched or on a cycle).
 int WalkCaStore(const CertStores &stores, const std::vector<CaEntry> &ca, const Cert &start, long now) {
-  int code = CertChain::kIntegrity;
+  int code = ResultCode::kVerifyIntegrity;
   Passed passed(start);
   try {
     X509Ptr current = ParseX509(start);
@@ -96,10 +96,10 @@ int WalkCaStore(const CertStores &stores, const std::vector<CaEntry> &ca, const 
       for (const CaEntry &candidate : ca) {
         if (candidate.cert->subject() != issuer_name) continue;
         const int failure = IssuerFailure(stores, current, candidate.cert, now);
-        if (failure == CertChain::kRevoked || failure == CertChain::kOutOfValidity) code = failure;
+        if (failure == ResultCode::kVerifyRevoked || failure == ResultCode::kVerifyOutOfValidity) code = failure;
         if (failure != 0) continue;
         if (IsSelfSigned(candidate.cert)) return 0;
-        if (!passed.Add(candidate.bytes)) return CertChain::kIntegrity;
+        if (!passed.Add(candidate.bytes)) return ResultCode::kVerifyIntegrity;
         current = candidate.cert;
         moved = true;
         break;
@@ -139,19 +139,19 @@ const Cert *WalkChain(const CertStores &stores, const std::list<Cert> &members, 
 
 int CertChain::VerifySingle(const Cert &cert, bool check_usage) const {
   const CertStorageHandle ca = stores.Open(CertStorage::CERT_CA);
-  if (!ca) return kNoCaStore;
+  if (!ca) return ResultCode::kCertStoreFailed;
   const long now = static_cast<long>(std::time(nullptr));
   try {
     const int failure = OwnFailure(*ParseX509(cert), check_usage, now);
     if (failure != 0) return failure;
   } catch (const std::exception &) {
-    return kIntegrity;  // unreadable or not a GOST certificate
+    return ResultCode::kVerifyIntegrity;  // unreadable or not a GOST certificate
   }
   return WalkCaStore(stores, ReadCaStore(*ca), cert, now);
 }
 
 int CertChain::Verify() const {
-  if (certificates.empty()) return kEmpty;
+  if (certificates.empty()) return ResultCode::kNotFound;
   const long now = static_cast<long>(std::time(nullptr));
   X509Ptr end_entity;
   try {
@@ -159,8 +159,8 @@ int CertChain::Verify() const {
     const int failure = OwnFailure(*end_entity, true, now);
     if (failure != 0) return failure;
   } catch (const std::exception &) {
-    return kIntegrity;  // unreadable or not a GOST certificate
+    return ResultCode::kVerifyIntegrity;  // unreadable or not a GOST certificate
   }
   const Cert *top = WalkChain(stores, certificates, end_entity, now);
-  return top ? VerifySingle(*top, false) : kIntegrity;
+  return top ? VerifySingle(*top, false) : ResultCode::kVerifyIntegrity;
 }

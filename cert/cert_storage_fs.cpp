@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <utility>
 
+#include "impex/result_codes.h"
+
 namespace {
 
 constexpr int kNumbers = 1000;
-constexpr int kNotFound = -1;
-constexpr int kStoreFull = -1;
-constexpr int kFailed = -14;
+using ResultCode::kNotFound;
+constexpr int kStoreFull = ResultCode::kNotFound;  // a full store shares the not-found code
+using ResultCode::kUnknownError;
 constexpr mode_t kEntryMode = 0755;
 constexpr mode_t kFileMode = 0666;
 constexpr const char *kCertFile = "cert";
@@ -174,11 +176,11 @@ std::string WriteTempEntry(int store, const Container &der) {
 }
 
 int AddEntry(const Fd &store, const Container &der) {
-  if (!store.ok()) return kFailed;
+  if (!store.ok()) return kUnknownError;
   int number = FreeNumber(store.get(), 0);
   if (number < 0) return kStoreFull;
   const std::string temp = WriteTempEntry(store.get(), der);
-  if (temp.empty()) return kFailed;
+  if (temp.empty()) return kUnknownError;
   // The rename fails when another writer took the number meanwhile.
   for (; number >= 0; number = FreeNumber(store.get(), number + 1)) {
     if (renameat2(store.get(), temp.c_str(), store.get(), EntryName(number).c_str(),
@@ -187,11 +189,11 @@ int AddEntry(const Fd &store, const Container &der) {
     if (errno != EEXIST) break;
   }
   RemoveEntry(store.get(), temp);
-  return number < 0 ? kStoreFull : kFailed;
+  return number < 0 ? kStoreFull : kUnknownError;
 }
 
 int ReplaceMeta(const Fd &store, const Container &bytes, int number) {
-  if (!store.ok()) return kFailed;
+  if (!store.ok()) return kUnknownError;
   const Fd entry = OpenEntry(store.get(), number);
   if (!entry.ok()) return kNotFound;
   Fd file;
@@ -199,12 +201,12 @@ int ReplaceMeta(const Fd &store, const Container &bytes, int number) {
     file = CreateFile(entry.get(), name);
     return file.ok();
   });
-  if (temp.empty()) return kFailed;
+  if (temp.empty()) return kUnknownError;
   if (WriteDurably(file.get(), bytes) &&
       renameat(entry.get(), temp.c_str(), entry.get(), kMetaFile) == 0)
     return 0;
   unlinkat(entry.get(), temp.c_str(), 0);
-  return kFailed;
+  return kUnknownError;
 }
 
 int DelEntry(const Fd &store, int number) {

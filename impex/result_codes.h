@@ -7,6 +7,9 @@
 namespace ResultCode {
 
 inline constexpr int kOk = 0;
+// Certificate stores and chains: no such entry, a full store, a short read,
+// an empty chain.
+inline constexpr int kNotFound = -1;
 
 // Negated errno numbers.
 inline constexpr int kHandlerFailed = -4;    // EINTR: an exception inside a command handler
@@ -18,7 +21,9 @@ inline constexpr int kAlreadyExists = -17;   // EEXIST: account, server or certi
 inline constexpr int kInvalidParameters = -22;  // EINVAL: also a command number without a handler
 inline constexpr int kNameTooLong = -36;     // ENAMETOOLONG: more than 64 characters
 
-// The program's own codes. -1028 to -1031 and -1036 are not assigned.
+// The program's own codes. -1036 is not assigned; -1028 to -1031 are chain
+// verification's results, which the command layer turns into -1023 to -1027
+// and which have no text of their own.
 inline constexpr int kLogUnreadable = -1000;
 inline constexpr int kUnknownUser = -1001;           // a user the system does not know
 inline constexpr int kPasswordTooLong = -1002;       // more than 64 characters
@@ -47,6 +52,10 @@ inline constexpr int kUserCertNoCa = -1024;          // no CA certificates for i
 inline constexpr int kUserChainRevoked = -1025;
 inline constexpr int kUserCertSignatureInvalid = -1026;
 inline constexpr int kUserKeyUsageInvalid = -1027;
+inline constexpr int kVerifyOutOfValidity = -1028;  // the certificate or an issuer
+inline constexpr int kVerifyIntegrity = -1029;      // no issuer verifies it; unreadable, not GOST, a cycle
+inline constexpr int kVerifyRevoked = -1030;
+inline constexpr int kVerifyKeyUsage = -1031;
 inline constexpr int kIntegrityViolated = -1032;     // files changed
 inline constexpr int kIntegrityCheckFailed = -1033;  // the check itself could not run
 inline constexpr int kConnectionFailed = -1034;

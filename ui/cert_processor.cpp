@@ -58,10 +58,10 @@ class WholeTextMatcher {
 // A chain's verification result as the user's certificate result code.
 int UserCertResult(int verified) {
   switch (verified) {
-    case CertChain::kOutOfValidity: return ResultCode::kUserCertPeriodInvalid;
-    case CertChain::kIntegrity: return ResultCode::kUserCertNoCa;
-    case CertChain::kRevoked: return ResultCode::kUserChainRevoked;
-    case CertChain::kKeyUsage: return ResultCode::kUserKeyUsageInvalid;
+    case ResultCode::kVerifyOutOfValidity: return ResultCode::kUserCertPeriodInvalid;
+    case ResultCode::kVerifyIntegrity: return ResultCode::kUserCertNoCa;
+    case ResultCode::kVerifyRevoked: return ResultCode::kUserChainRevoked;
+    case ResultCode::kVerifyKeyUsage: return ResultCode::kUserKeyUsageInvalid;
     default: return verified < 0 ? ResultCode::kUserCertSignatureInvalid : verified;
   }
 }
