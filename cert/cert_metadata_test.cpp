@@ -4,18 +4,12 @@
 
 #include <string>
 
+#include "cert/cert_testing.h"
+
 namespace {
 
-SecContainer Bytes(const std::string &text) {
-  SecContainer bytes;
-  bytes.Init(text.data(), static_cast<int>(text.size()));
-  return bytes;
-}
-
-std::string Text(const SecContainer &bytes) {
-  const unsigned char *data = bytes;
-  return std::string(data, data + bytes.Size());
-}
+using CertTesting::Bytes;
+using CertTesting::Text;
 
 const std::string kTwoRecords("\x01\0\0\0\x03\0\0\0abc\x02\0\0\0\0\0\0\0", 19);
 

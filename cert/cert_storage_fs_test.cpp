@@ -11,21 +11,14 @@
 #include <string>
 
 #include "config/test_dir.h"
+#include "cert/cert_testing.h"
 
 namespace {
 
+using CertTesting::Bytes;
+using CertTesting::Text;
+
 namespace fs = std::filesystem;
-
-SecContainer Bytes(const std::string &text) {
-  SecContainer bytes;
-  bytes.Init(text.data(), static_cast<int>(text.size()));
-  return bytes;
-}
-
-std::string Text(const SecContainer &bytes) {
-  const unsigned char *data = bytes;
-  return std::string(data, data + bytes.Size());
-}
 
 Cert CertOf(const std::string &der) { return Cert(Bytes(der)); }
 

@@ -8,11 +8,8 @@
 
 namespace {
 
-SecContainer Bytes(const std::string &text) {
-  SecContainer bytes;
-  bytes.Init(text.data(), static_cast<int>(text.size()));
-  return bytes;
-}
+using CertTesting::Bytes;
+using CertTesting::Text;
 
 TEST(Cert, DefaultHoldsNoBytes) { EXPECT_EQ(Cert().Get().Size(), 0); }
 

@@ -19,6 +19,17 @@ namespace CertTesting {
 
 using CryptoTesting::TestPki;
 
+inline SecContainer Bytes(const std::string &text) {
+  SecContainer bytes;
+  bytes.Init(text.data(), static_cast<int>(text.size()));
+  return bytes;
+}
+
+inline std::string Text(const SecContainer &bytes) {
+  const unsigned char *data = bytes;
+  return std::string(data, data + bytes.Size());
+}
+
 inline SecContainer BytesOf(const std::vector<std::uint8_t> &bytes) {
   SecContainer out;
   out.Init(bytes.data(), static_cast<int>(bytes.size()));
