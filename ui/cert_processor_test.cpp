@@ -88,7 +88,7 @@ TEST_F(Processor, FilterOnOrganisations) {
   AddCas();
   CertProcessor processor = Ca();
   processor.List();
-  const auto &root = processor.Entries().front().second;
+  const Cert::Properties root = processor.Entries().front().second;  // List replaces the entries
   processor.Filter(root.subject.O, CertProcessor::SUBJECT_O);
   EXPECT_FALSE(processor.Entries().empty());
   processor.List();
