@@ -82,7 +82,7 @@ int CertProcessor::Add(const std::string &path) { return CertChain(stores, path,
 
 int CertProcessor::Del(int number) {
   const CertStorageHandle store = stores.Open(kind);
-  if (!store) return -1;
+  if (!store) return ResultCode::kNotFound;
   return store->Del(number);
 }
 
@@ -96,7 +96,7 @@ int CertProcessor::List() {
     const std::unique_ptr<Cert> object = EmptyObject(kind);
     Cert::Properties properties;
     if (store->Get(*object, number) != 0 || object->Parse(properties) != 0) {
-      result = -1;
+      result = ResultCode::kNotFound;
       continue;
     }
     entries.emplace_back(number, std::move(properties));
