@@ -7,8 +7,3 @@ long Time() {
   if (gettimeofday(&now, nullptr) != 0) return -1;
   return now.tv_sec;
 }
-
-long TimeDiff(long earlier) {
-  const long now = Time();
-  return now < 0 ? -1 : now - earlier;
-}

@@ -3,5 +3,3 @@
 
 // Seconds part of gettimeofday, or -1 when it fails.
 long Time();
-// Seconds since an earlier Time() by the same clock, or -1.
-long TimeDiff(long earlier);

@@ -5,10 +5,8 @@
 #include <cstring>
 #include <exception>
 
-#include "channel/clock.h"
 #include "channel/message_kinds.h"
 #include "impex/result_codes.h"
-#include "ui/ui.h"
 
 namespace UserInterface {
 
@@ -18,9 +16,9 @@ constexpr useconds_t kPollInterval = 100000;
 
 }  // namespace
 
-CmdIssuer::CmdIssuer(UI *owner, const std::string &local_path, const std::string &daemon_path,
-                     int idle_timeout)
-    : socket(local_path, daemon_path), owner(owner), idle_timeout(idle_timeout) {}
+CmdIssuer::CmdIssuer(IssuerListener *listener, const std::string &local_path,
+                     const std::string &daemon_path, SecondsClock clock)
+    : socket(local_path, daemon_path), listener(listener), clock(std::move(clock)) {}
 
 // Header and payload go as two datagrams; the payload is not sent after a
 // failed header, which the daemon would take for a header.
@@ -34,10 +32,10 @@ bool CmdIssuer::Send(const Message &msg) {
 }
 
 int CmdIssuer::Put(Message &msg) {
-  if (owner) owner->ClearCancel();
+  if (listener) listener->ClearCancel();
   if (!Send(msg)) return ResultCode::kSystemError;
 
-  last_activity = Time();
+  last_activity = clock();
   done = false;
   result = 0;
   pthread_t reader;
@@ -47,11 +45,11 @@ int CmdIssuer::Put(Message &msg) {
   for (;;) {
     usleep(kPollInterval);
     if (done) break;
-    if (TimeDiff(last_activity) > idle_timeout) {
+    if (clock() - last_activity > kIdleTimeout) {
       timed_out = true;
       break;
     }
-    if (owner && owner->CancelRequested() && msg.Kind() == RequestKind::kConnect) {
+    if (listener && listener->CancelRequested() && msg.Kind() == RequestKind::kConnect) {
       msg.SetKind(RequestKind::kDisconnect);
       Send(msg);
     }
@@ -89,10 +87,10 @@ void CmdIssuer::Proc() {
       done = true;
       return;
     }
-    last_activity = Time();
-    if (owner) {
+    last_activity = clock();
+    if (listener) {
       try {
-        owner->CallbackNotify(msg);
+        listener->CallbackNotify(msg);
       } catch (const std::exception &) {
         result = ResultCode::kHandlerFailed;
         done = true;

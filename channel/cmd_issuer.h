@@ -1,29 +1,32 @@
 // Sends one request to the connection daemon and waits for its final answer
-// while a reader thread hands every notification to the owning UI.
+// while a reader thread hands every notification to the listener.
 #pragma once
 
 #include <pthread.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 
+#include "channel/clock.h"
+#include "channel/issuer_listener.h"
 #include "channel/message.h"
 #include "channel/unix_socket.h"
 #include "config/paths.h"
 
 namespace UserInterface {
 
-class UI;
-
 class CmdIssuer {
  public:
-  static constexpr int kIdleTimeout = 60;  // seconds without a daemon message
+  static constexpr long kIdleTimeout = 60;  // seconds without a daemon message
+  // Whole seconds since a fixed origin; tests pass a faster one.
+  using SecondsClock = std::function<long()>;
 
-  // The socket's exceptions pass to the caller. Paths and the time-out are
-  // parameters for tests only.
-  explicit CmdIssuer(UI *owner, const std::string &local_path = Paths::kClientSocket,
+  // The socket's exceptions pass to the caller. Paths and the clock are
+  // parameters for tests only; the listener may be null.
+  explicit CmdIssuer(IssuerListener *listener, const std::string &local_path = Paths::kClientSocket,
                      const std::string &daemon_path = Paths::kDaemonSocket,
-                     int idle_timeout = kIdleTimeout);
+                     SecondsClock clock = Time);
   virtual ~CmdIssuer() = default;
   CmdIssuer(const CmdIssuer &) = delete;
   CmdIssuer &operator=(const CmdIssuer &) = delete;
@@ -31,11 +34,12 @@ class CmdIssuer {
   // Sends the request and waits for the exchange to end: the value of the
   // daemon's AnswerKind::kValue, 0 for AnswerKind::kEnd, ResultCode::kSystemError
   // for a channel failure, ResultCode::kTimedOut after the idle time-out. A
-  // cancel from the owner turns a pending connect into a disconnect, sent once.
+  // cancel from the listener turns a pending connect into a disconnect, sent
+  // once.
   int Put(Message &msg);
   // Receives one message; its payload byte count, or -1.
   int Get(Message &out);
-  // The reader loop: hands every message to the owner until AnswerKind::kEnd
+  // The reader loop: hands every message to the listener until AnswerKind::kEnd
   // or kValue or a failure. Put ends a reader still waiting by stopping the
   // socket's receiving side, then joins it.
   void Proc();
@@ -48,8 +52,8 @@ class CmdIssuer {
   std::atomic<long> last_activity{0};
   std::atomic<bool> done{false};
   std::atomic<int> result{0};
-  UI *owner;
-  int idle_timeout;
+  IssuerListener *listener;
+  SecondsClock clock;
 };
 
 // Reader thread entry: runs Proc on the CmdIssuer passed in.

@@ -95,11 +95,11 @@ class Yrkd : public ::testing::Test {
     return -1;
   }
 
-  int Put(int kind, int idle_timeout = CmdIssuer::kIdleTimeout) {
+  int Put(int kind, CmdIssuer::SecondsClock clock = Time) {
     Message request(kind);
     const unsigned char record[44] = {0xaa, 0xbb};
     request.Add(record, sizeof record);
-    CmdIssuer issuer(nullptr, client, daemon, idle_timeout);
+    CmdIssuer issuer(nullptr, client, daemon, std::move(clock));
     return issuer.Put(request);
   }
 
@@ -175,7 +175,7 @@ TEST_F(Yrkd, ScriptedAnswersReachTheIssuer) {
   EXPECT_EQ(Put(1), -1034);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(Put(3), 0);
-  EXPECT_EQ(Put(6, 1), -1022);
+  EXPECT_EQ(Put(6, [seconds = 0L]() mutable { return seconds += 10; }), -1022);
   EXPECT_EQ(Put(7), -1035);  // a value too short to read
   EXPECT_EQ(Put(2), 0);      // not in the script
 }

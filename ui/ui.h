@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cert/cert_stores.h"
+#include "channel/issuer_listener.h"
 #include "config/account_records.h"
 #include "config/context.h"
 #include "config/paths.h"
@@ -27,7 +28,7 @@ static_assert(sizeof(_session_state) == 180);
 
 namespace UserInterface {
 
-class UI {
+class UI : public IssuerListener {
  public:
   struct ParameterBag {
     std::list<_StringParameter> strings;
@@ -41,12 +42,13 @@ class UI {
   UI(const UI &) = delete;
   UI &operator=(const UI &) = delete;
 
-  // Runs on the command issuer's reader thread for every daemon message.
-  virtual void CallbackNotify(Message &msg);
+  // Prints the daemon's texts, collects its values and session states.
+  void CallbackNotify(Message &msg) override;
 
+  // Withdraws a pending connect (from a signal handler or another thread).
   void Cancel();
-  bool CancelRequested() const;
-  void ClearCancel();
+  bool CancelRequested() const override;
+  void ClearCancel() override;
 
   // Runs command `number` (ui/commands.h): 0 or a negative result code
   // (impex/result_codes.h); never throws.

@@ -1,65 +1,47 @@
-// The issuer with a command layer as its owner. Building a UI prepares the
-// calling user's ".yrk" tree, so these run only inside tests/sandbox.
-#include <fcntl.h>
+// The issuer with a listener: what reaches it, and how a cancel acts.
 #include <gtest/gtest.h>
-#include <semaphore.h>
-#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "channel/channel_test_util.h"
 #include "channel/cmd_issuer.h"
-#include "ui/ui.h"
+#include "channel/issuer_listener.h"
 
 namespace channel_test {
 namespace {
 
 using UserInterface::CmdIssuer;
 
-class Owner : public UserInterface::UI {
+class Listener : public UserInterface::IssuerListener {
  public:
-  explicit Owner(const std::string &semaphore) : UI(Sockets(semaphore)) {}
-
   void CallbackNotify(Message &msg) override {
     kinds.push_back(msg.Kind());
     if (msg.Kind() == 6 && cancel_on_text) Cancel();
-    UI::CallbackNotify(msg);
   }
-  size_t StateCount() { return States().size(); }
+  bool CancelRequested() const override { return cancel; }
+  void ClearCancel() override { cancel = false; }
+  void Cancel() { cancel = true; }
 
   std::vector<int> kinds;  // written on the reader thread, read after Put
   bool cancel_on_text = false;
 
  private:
-  static Files Sockets(const std::string &semaphore) {
-    Files files;
-    files.semaphore = semaphore;
-    return files;
-  }
+  std::atomic<bool> cancel{false};
 };
 
-class CmdIssuerOwner : public ::testing::Test {
+class CmdIssuerListener : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!std::getenv("YRK_SANDBOX")) GTEST_SKIP() << "needs tests/sandbox";
-    sem_t *sem = sem_open(semaphore.c_str(), O_CREAT, 0600, 1);
-    ASSERT_NE(sem, SEM_FAILED);
-    sem_close(sem);
-    owner = std::make_unique<Owner>(semaphore);
-  }
-  void TearDown() override { sem_unlink(semaphore.c_str()); }
-
-  // Runs the daemon's side on its own thread while the owner's issuer waits.
+  // Runs the daemon's side on its own thread while the issuer waits.
   template <typename Side>
   int Exchange(Message &request, Side side) {
     UnixSocket peer(daemon, client);
     int result;
     {
-      CmdIssuer issuer(owner.get(), client, daemon);
+      CmdIssuer issuer(&listener, client, daemon);
       std::thread daemon_side([&] { side(peer); });
       result = issuer.Put(request);
       daemon_side.join();
@@ -87,11 +69,10 @@ class CmdIssuerOwner : public ::testing::Test {
   ScratchDir dir;
   std::string client = dir / "client.soc";
   std::string daemon = dir / "daemon.soc";
-  std::string semaphore = "/yrk-owner-test-" + std::to_string(getpid());
-  std::unique_ptr<Owner> owner;
+  Listener listener;
 };
 
-TEST_F(CmdIssuerOwner, EveryMessageReachesTheOwnerInOrder) {
+TEST_F(CmdIssuerListener, EveryMessageReachesTheListenerInOrder) {
   Message request(3);
   request.Add(std::vector<unsigned char>(44).data(), 44);
   const int result = Exchange(request, [](UnixSocket &peer) {
@@ -104,12 +85,11 @@ TEST_F(CmdIssuerOwner, EveryMessageReachesTheOwnerInOrder) {
     SendValue(peer, 7, -1019);
   });
   EXPECT_EQ(result, -1019);
-  EXPECT_EQ(owner->kinds, (std::vector<int>{6, 8, 8, 7}));
-  EXPECT_EQ(owner->StateCount(), 2u);
+  EXPECT_EQ(listener.kinds, (std::vector<int>{6, 8, 8, 7}));
 }
 
-TEST_F(CmdIssuerOwner, CancelTurnsAPendingConnectIntoOneDisconnect) {
-  owner->cancel_on_text = true;
+TEST_F(CmdIssuerListener, CancelTurnsAPendingConnectIntoOneDisconnect) {
+  listener.cancel_on_text = true;
   Message request = Connect();
   const Message sent = request;
   Message resent(-1);
@@ -127,8 +107,8 @@ TEST_F(CmdIssuerOwner, CancelTurnsAPendingConnectIntoOneDisconnect) {
   EXPECT_EQ(std::memcmp(resent.Payload(), sent.Payload(), sent.Length()), 0);
 }
 
-TEST_F(CmdIssuerOwner, CancelOnlyTouchesConnectRequests) {
-  owner->cancel_on_text = true;
+TEST_F(CmdIssuerListener, CancelOnlyTouchesConnectRequests) {
+  listener.cancel_on_text = true;
   Message request = Connect();
   request.SetKind(3);
   EXPECT_EQ(Exchange(request,
@@ -142,8 +122,8 @@ TEST_F(CmdIssuerOwner, CancelOnlyTouchesConnectRequests) {
   EXPECT_EQ(request.Kind(), 3);
 }
 
-TEST_F(CmdIssuerOwner, AnEarlierCancelIsCleared) {
-  owner->Cancel();
+TEST_F(CmdIssuerListener, AnEarlierCancelIsCleared) {
+  listener.Cancel();
   Message request = Connect();
   EXPECT_EQ(Exchange(request,
                      [](UnixSocket &peer) {
@@ -153,7 +133,7 @@ TEST_F(CmdIssuerOwner, AnEarlierCancelIsCleared) {
                      }),
             0);
   EXPECT_EQ(request.Kind(), 1);
-  EXPECT_FALSE(owner->CancelRequested());
+  EXPECT_FALSE(listener.CancelRequested());
 }
 
 }  // namespace
