@@ -26,7 +26,7 @@ bool CmdIssuer::Send(const Message &msg) {
   Container header;
   header.Init(msg.Header(), Message::kHeaderSize);
   if (socket.Send(header) != Message::kHeaderSize) return false;
-  Container payload;
+  SecContainer payload;  // a connect request carries the password
   payload.Init(msg.Payload(), msg.Length());
   return socket.Send(payload) == msg.Length();
 }

@@ -20,6 +20,10 @@ class Message {
   static constexpr int kMaxPayload = 65536;
 
   explicit Message(int kind);
+  // Requests carry passwords: the bytes are wiped before release.
+  ~Message();
+  Message(const Message &) = default;
+  Message &operator=(const Message &);
 
   // Appends len payload bytes and updates the length field.
   void Add(const void *data, unsigned len);

@@ -53,6 +53,30 @@ class TestPki : public testing::Environment {
     return run;
   }
 
+  // The PKI's end entities lack nonRepudiation, which verification of a user
+  // certificate asks for: this issues one from "inter" that has it, with the
+  // serial (hexadecimal) and validity given, as NAME.der; its path. A name
+  // issued before is not issued again (the serial is taken).
+  std::string issue_full_usage(const std::string &name, const std::string &serial,
+                               const std::string &from, const std::string &to) const {
+    if (std::filesystem::exists(path(name + ".der"))) return path(name + ".der");
+    // `openssl ca` of the PKI's configuration keeps its records under the CA name "none".
+    std::ofstream(path("none.db"), std::ios::app);
+    std::ofstream(path("none.serial")) << serial << "\n";
+    std::filesystem::create_directories(path("none.issued"));
+    std::ofstream(path("full.ext")) << "keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment\n"
+                                       "authorityKeyIdentifier = keyid\n";
+    const auto run = [&](const std::string &arguments) {
+      const Run result = openssl(arguments);
+      EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
+    };
+    run("req -engine gost -new -md_gost94 -key user.key -subj '/CN=Test Full Usage/O=Yrk Test' -out full.csr");
+    run("ca -engine gost -batch -notext -name ca_default -cert inter.pem -keyfile inter.key -extfile full.ext"
+        " -in full.csr -out " + name + ".pem -startdate " + from + " -enddate " + to);
+    run("x509 -in " + name + ".pem -outform DER -out " + name + ".der");
+    return path(name + ".der");
+  }
+
   void TearDown() override {
     if (!root_.empty()) std::filesystem::remove_all(root_);
   }

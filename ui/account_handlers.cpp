@@ -36,13 +36,6 @@ uint32_t ApplyDigitals(session_params &params, const std::list<_DigitalParameter
   return mask;
 }
 
-std::string LastString(const std::list<_StringParameter> &strings, ParameterType type) {
-  std::string value;
-  for (const _StringParameter &s : strings)
-    if (s.type == type) value = s.value;
-  return value;
-}
-
 // Reads the local address into the block; false when it does not parse.
 bool ApplyLocalAddress(_Account &account, const std::string &text) {
   if (string2ipaddr(text.c_str(), account.conn.local_ip, nullptr) != 0) return false;

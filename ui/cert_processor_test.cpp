@@ -133,37 +133,11 @@ TEST_F(Processor, MissingStore) {
   EXPECT_LT(Ca().Del({{FILTER_SUBJECT_CN, ".*"}}), 0);
 }
 
-namespace {
-
-// The test PKI's end entities lack nonRepudiation, which verification of a
-// user certificate asks for: this issues one from "inter" that has it, with
-// the serial (hexadecimal) and validity given, as NAME.der.
-std::string IssueFullUsage(const std::string &name, const std::string &serial, const std::string &from,
-                           const std::string &to) {
-  CryptoTesting::TestPki &pki = CryptoTesting::TestPki::get();
-  // `openssl ca` of the PKI's configuration keeps its records under the CA name "none".
-  std::ofstream(pki.path("none.db"), std::ios::app);
-  std::ofstream(pki.path("none.serial")) << serial << "\n";
-  fs::create_directories(pki.path("none.issued"));
-  std::ofstream(pki.path("full.ext")) << "keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment\n"
-                                         "authorityKeyIdentifier = keyid\n";
-  const auto run = [&](const std::string &arguments) {
-    const auto result = pki.openssl(arguments);
-    EXPECT_EQ(result.status, 0) << arguments << "\n" << result.output;
-  };
-  run("req -engine gost -new -md_gost94 -key user.key -subj '/CN=Test Full Usage/O=Yrk Test' -out full.csr");
-  run("ca -engine gost -batch -notext -name ca_default -cert inter.pem -keyfile inter.key -extfile full.ext"
-      " -in full.csr -out " + name + ".pem -startdate " + from + " -enddate " + to);
-  run("x509 -in " + name + ".pem -outform DER -out " + name + ".der");
-  return pki.path(name + ".der");
-}
-
-}  // namespace
-
 TEST_F(Processor, VerifyGivesTheUserCertificateCodes) {
-  const std::string good = IssueFullUsage("full", "2001", "20200101000000Z", "20491231235959Z");
-  const std::string revoked = IssueFullUsage("full_revoked", "1005", "20200101000000Z", "20491231235959Z");
-  const std::string expired = IssueFullUsage("full_expired", "2002", "20010101000000Z", "20020101000000Z");
+  const CryptoTesting::TestPki &pki = CryptoTesting::TestPki::get();
+  const std::string good = pki.issue_full_usage("full", "2001", "20200101000000Z", "20491231235959Z");
+  const std::string revoked = pki.issue_full_usage("full_revoked", "1005", "20200101000000Z", "20491231235959Z");
+  const std::string expired = pki.issue_full_usage("full_expired", "2002", "20010101000000Z", "20020101000000Z");
   CertProcessor users(Stores(), CertStorage::CERT_USER);
   ASSERT_EQ(users.Add(good), 0);
   EXPECT_EQ(users.Verify(0), ResultCode::kUserCertNoCa) << "no CA trusted yet";

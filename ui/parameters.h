@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 
 namespace UserInterface {
@@ -59,5 +60,14 @@ struct _DigitalParameter {
   ParameterType type;
   int32_t value;
 };
+
+// The value of the last parameter of that type (a repeated type: the last
+// counts), or "" when there is none.
+inline std::string LastString(const std::list<_StringParameter> &strings, ParameterType type) {
+  std::string value;
+  for (const _StringParameter &s : strings)
+    if (s.type == type) value = s.value;
+  return value;
+}
 
 }  // namespace UserInterface

@@ -65,10 +65,12 @@ int UI::SendCommand(int number, ParameterBag &bag) {
   return Dispatch(number, bag);
 }
 
-// The commands that drive connections (connect, disconnect, statistics,
-// events) are not wired yet and answer like unknown numbers.
 int UI::Dispatch(int number, ParameterBag &bag) {
   switch (number) {
+    case Command::kConnect: return Guarded([&] { return ConnectHandler(bag); });
+    case Command::kDisconnect: return Guarded([&] { return DisconnectHandler(bag); });
+    case Command::kStats: return Guarded([&] { return StatsHandler(bag); });
+    case Command::kEvents: return Guarded([&] { return EventsHandler(bag); });
     case Command::kAddAccount: return Guarded([&] { return AddAccountHandler(bag); });
     case Command::kDelAccount: return Guarded([&] { return DelAccountHandler(bag); });
     case Command::kModifyAccount: return Guarded([&] { return ModifyAccountHandler(bag); });
@@ -105,7 +107,7 @@ CertStores UI::Stores() {
 }
 
 int UI::Issue(Message &msg) {
-  CmdIssuer issuer(this, files.client_socket, files.daemon_socket);
+  CmdIssuer issuer(this, files.client_socket, files.daemon_socket, files.clock);
   return issuer.Put(msg);
 }
 

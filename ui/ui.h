@@ -10,7 +10,7 @@
 #include <string>
 
 #include "cert/cert_stores.h"
-#include "channel/issuer_listener.h"
+#include "channel/cmd_issuer.h"
 #include "config/account_records.h"
 #include "config/context.h"
 #include "config/paths.h"
@@ -63,6 +63,8 @@ class UI : public IssuerListener {
 
   const std::string &CurrentUser() const;
   void SetCurrentUser(const std::string &name);
+  // The server of the last connect request, -1 before any.
+  int32_t ConnectedServer() const { return connected_server; }
 
  protected:
   // The files and sockets the layer works on; tests point them elsewhere.
@@ -77,6 +79,7 @@ class UI : public IssuerListener {
     // empty: the current user's certificate stores; else a directory holding
     // the stores "user", "ca" and "crl"
     std::string cert_stores;
+    CmdIssuer::SecondsClock clock = Time;  // of the daemon's idle time-out
   };
   explicit UI(Files files);
 
@@ -103,6 +106,10 @@ class UI : public IssuerListener {
   int DelCertHandler(ParameterBag &bag);
   int AddServerHandler(ParameterBag &bag);
   int DelServerHandler(ParameterBag &bag);
+  int ConnectHandler(ParameterBag &bag);
+  int DisconnectHandler(ParameterBag &bag);
+  int StatsHandler(ParameterBag &bag);
+  int EventsHandler(ParameterBag &bag);
 
   Context context;
   sem_t *semaphore = nullptr;
