@@ -166,7 +166,7 @@ bool EventLog::StoreHeader() {
 
 int EventLog::Trigger(EventType type, uint32_t address, const std::string &user,
                       const std::string &text) {
-  if (!buffer || fd < 0) return -1;
+  if (!writable || !buffer || fd < 0) return -1;
   const int level = std::clamp(static_cast<int>(type), static_cast<int>(INFO), static_cast<int>(DEBUG));
   std::lock_guard<std::mutex> lock(mutex);
 

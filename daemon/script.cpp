@@ -1,6 +1,7 @@
 #include "daemon/script.h"
 
 #include <charconv>
+#include <map>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -170,8 +171,39 @@ Script Script::Parse(std::istream &in) {
   return script;
 }
 
+namespace {
+
+Step Text(int kind, const std::string &text) {
+  std::vector<uint8_t> payload(text.begin(), text.end());
+  payload.push_back(0);
+  return Message(kind, std::move(payload));
+}
+
+// A connected session: first word 1, the rest zero.
+Step ConnectedState() {
+  std::vector<uint8_t> state(kStateSize, 0);
+  state[0] = 1;
+  return Message(AnswerKind::kState, std::move(state));
+}
+
+// What a real daemon says to a connect, a disconnect and a statistics
+// request that succeed; any other kind gets the value 0.
+const std::vector<Step> &Default(int kind) {
+  static const std::map<int, std::vector<Step>> kAnswers{
+      {RequestKind::kConnect,
+       {Text(AnswerKind::kText, "Подключение..."), ConnectedState(),
+        Text(AnswerKind::kEnd, "Соединение установлено")}},
+      {RequestKind::kDisconnect, {Text(AnswerKind::kEnd, "Соединение разорвано")}},
+      {RequestKind::kStatistics, {ConnectedState(), Message(AnswerKind::kValue, {0, 0, 0, 0})}},
+  };
+  static const std::vector<Step> kValueZero{Message(AnswerKind::kValue, {0, 0, 0, 0})};
+  const auto found = kAnswers.find(kind);
+  return found != kAnswers.end() ? found->second : kValueZero;
+}
+
+}  // namespace
+
 const std::vector<Step> &Script::Answer(int kind) const {
-  static const std::vector<Step> kDefault{Message(AnswerKind::kValue, {0, 0, 0, 0})};
   if (const auto rule = rules.find(kind); rule != rules.end()) return rule->second;
-  return fallback ? *fallback : kDefault;
+  return fallback ? *fallback : Default(kind);
 }

@@ -14,8 +14,14 @@
 //   sleep <milliseconds>
 //   silent                 no answer at all (alone on its line)
 //
-// Lines for the same kind add up. A kind the script does not name is
-// answered with "int 7 0".
+// Lines for the same kind add up. A kind the script does not name, when
+// there is no "*" line either, gets what a daemon that succeeds would say:
+//   1 (connect):     text 6 "Подключение..."; a kind-8 state; text 0
+//                    "Соединение установлено"
+//   2 (disconnect):  text 0 "Соединение разорвано"
+//   3 (statistics):  a kind-8 state; int 7 0
+//   any other kind:  int 7 0
+// The default state is 180 bytes, zero but for the first byte, 1 (connected).
 #pragma once
 
 #include <cstdint>

@@ -26,6 +26,36 @@ TEST(Script, UnnamedKindsGetValueZero) {
   EXPECT_EQ(steps[0].bytes, (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
+TEST(Script, ConnectDisconnectAndStatisticsGetASucceedingDaemonsAnswers) {
+  const Script script = Parse("");
+  const auto &connect = script.Answer(1);
+  ASSERT_EQ(connect.size(), 3u);
+  EXPECT_EQ(connect[0].kind, 6);
+  EXPECT_EQ(Text(connect[0]), std::string("Подключение...\0", sizeof "Подключение..."));
+  EXPECT_EQ(connect[1].kind, 8);
+  ASSERT_EQ(connect[1].bytes.size(), 180u);
+  EXPECT_EQ(connect[1].bytes[0], 1);
+  EXPECT_EQ(connect[2].kind, 0);
+  EXPECT_EQ(Text(connect[2]), std::string("Соединение установлено\0", sizeof "Соединение установлено"));
+
+  const auto &disconnect = script.Answer(2);
+  ASSERT_EQ(disconnect.size(), 1u);
+  EXPECT_EQ(disconnect[0].kind, 0);
+  EXPECT_EQ(Text(disconnect[0]), std::string("Соединение разорвано\0", sizeof "Соединение разорвано"));
+
+  const auto &stats = script.Answer(3);
+  ASSERT_EQ(stats.size(), 2u);
+  EXPECT_EQ(stats[0].kind, 8);
+  EXPECT_EQ(stats[0].bytes.size(), 180u);
+  EXPECT_EQ(stats[1].kind, 7);
+  EXPECT_EQ(stats[1].bytes, (std::vector<uint8_t>{0, 0, 0, 0}));
+
+  // A line of the script, or a "*" line, overrides them.
+  EXPECT_EQ(Parse("1: int 7 -1034\n").Answer(1).size(), 1u);
+  EXPECT_TRUE(Parse("3: silent\n").Answer(3).empty());
+  EXPECT_EQ(Parse("*: int 7 5\n").Answer(2)[0].kind, 7);
+}
+
 TEST(Script, StepsInOrder) {
   const Script script = Parse(
       "1: text 6 \"a; \\\"quoted\\\" text\"; sleep 250\n"

@@ -12,9 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,12 +25,55 @@
 #include <thread>
 
 #include "channel/cmd_issuer.h"
+#include "channel/message_kinds.h"
+#include "config/event_log.h"
+#include "daemon/server.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using UserInterface::CmdIssuer;
+
+constexpr size_t kRecord = 44, kName = 65;
+
+// A connect or disconnect payload: the record with the server address, then
+// certificate number, password and user name.
+std::vector<uint8_t> ConnectPayload(uint32_t server, const std::string &password,
+                                    const std::string &user) {
+  std::vector<uint8_t> out(kRecord + 134, 0);
+  std::memcpy(out.data() + 4, &server, sizeof server);
+  std::copy(password.begin(), password.end(), out.begin() + kRecord + 4);
+  std::copy(user.begin(), user.end(), out.begin() + kRecord + 69);
+  return out;
+}
+
+std::vector<uint8_t> LogPayload(int32_t type, const std::string &user, const std::string &text) {
+  std::vector<uint8_t> out(4 + kName + text.size() + 1, 0);
+  std::memcpy(out.data(), &type, sizeof type);
+  std::copy(user.begin(), user.end(), out.begin() + 4);
+  std::copy(text.begin(), text.end(), out.begin() + 4 + kName);
+  return out;
+}
+
+// Whether a line has these fields after its time: address, user, text.
+bool Has(const std::vector<std::string> &lines, const std::string &level,
+         const std::string &address, const std::string &user, const std::string &text) {
+  std::string padded_level = level;
+  padded_level.resize(5, ' ');
+  std::string padded_address = address;
+  padded_address.insert(0, 16 - address.size(), ' ');
+  const std::string tail = " | " + padded_address + " | " + user + " | " + text;
+  for (const std::string &line : lines)
+    if (line.starts_with(padded_level + " | ") && line.ends_with(tail)) return true;
+  return false;
+}
+
+std::string Lines(const std::vector<std::string> &lines) {
+  std::string out;
+  for (const std::string &line : lines) out += line + "\n";
+  return out;
+}
 
 std::string ReadFile(const std::string &path) {
   std::ifstream in(path);
@@ -45,6 +91,7 @@ class Yrkd : public ::testing::Test {
     daemon = dir + "/daemon.soc";
     client = dir + "/client.soc";
     log = dir + "/log";
+    events = dir + "/events.log";
     semaphore = "/yrkd-test-" + std::to_string(getpid());
   }
 
@@ -66,7 +113,8 @@ class Yrkd : public ::testing::Test {
   int Start(const std::string &script_text) {
     const std::string script = dir + "/script";
     std::ofstream(script) << script_text;
-    std::vector<std::string> args{YRKD_PATH, "-s", script, "-S", daemon, "-m", semaphore};
+    std::vector<std::string> args{YRKD_PATH, "-s", script,    "-S", daemon,
+                                  "-m",      semaphore, "-l", events};
     std::vector<char *> argv;
     for (auto &arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -103,6 +151,29 @@ class Yrkd : public ::testing::Test {
     return issuer.Put(request);
   }
 
+  // Sends a request with this payload from the given client socket.
+  int PutPayload(int kind, const std::vector<uint8_t> &payload, const std::string &from = "") {
+    Message request(kind);
+    request.Add(payload.data(), static_cast<unsigned>(payload.size()));
+    CmdIssuer issuer(nullptr, from.empty() ? client : from, daemon);
+    return issuer.Put(request);
+  }
+
+  // The event log's lines of every level.
+  std::vector<std::string> Events() {
+    EventLog reader(false, events);
+    char *text = nullptr;
+    size_t len = 0;
+    FILE *sink = open_memstream(&text, &len);
+    EXPECT_EQ(reader.Output("", "INFO,ERROR,FATAL,TRAFF,DEBUG", "", "", sink), 0);
+    std::fclose(sink);
+    std::istringstream in(std::string(text, len));
+    std::free(text);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
   sockaddr_un DaemonAddress() const {
     sockaddr_un to{};
     to.sun_family = AF_UNIX;
@@ -137,7 +208,7 @@ class Yrkd : public ::testing::Test {
 
   std::string Log() { return ReadFile(log); }
 
-  std::string dir, daemon, client, log, semaphore;
+  std::string dir, daemon, client, log, events, semaphore;
   pid_t pid = -1;
 };
 
@@ -204,7 +275,7 @@ TEST_F(Yrkd, AnswersTheRequestingSocketByPathOrAbstractName) {
     const size_t len = offsetof(sockaddr_un, sun_path) + name.size() + (name[0] ? 1 : 0);
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(bind(fd, reinterpret_cast<const sockaddr *>(&self), static_cast<socklen_t>(len)), 0);
-    EXPECT_EQ(RequestFrom(fd), "7/4") << Log();
+    EXPECT_EQ(RequestFrom(fd), "8/180") << Log();  // a session state comes first
     close(fd);
   }
 }
@@ -228,6 +299,99 @@ TEST_F(Yrkd, BadScriptStopsItAtOnce) {
   EXPECT_EQ(Start("1: bogus\n"), 1);
   EXPECT_NE(Log().find("line 1: unknown step: bogus"), std::string::npos) << Log();
   EXPECT_FALSE(fs::exists(daemon));
+}
+
+TEST_F(Yrkd, EachRequestWritesOneEventWithItsUser) {
+  ASSERT_EQ(Start(""), 0);
+  const std::string password = "Tajna-Пароль-42";
+  EXPECT_EQ(PutPayload(RequestKind::kConnect, ConnectPayload(0x0a000001, password, "alice")), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kDisconnect, ConnectPayload(0x0a000001, "", "alice")), 0);
+  std::vector<uint8_t> record(kRecord, 0);
+  EXPECT_EQ(PutPayload(RequestKind::kStatistics, record), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kParameters, record), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kLog, LogPayload(1, "alice", "Ошибка обмена ключами")), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kLog, LogPayload(9, "", "clamped")), 0);
+
+  const auto lines = Events();
+  EXPECT_EQ(lines.size(), 6u) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "INFO", "10.0.0.1", "alice", "Запрос на подключение")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "INFO", "10.0.0.1", "alice", "Запрос на отключение")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "DEBUG", "*.*.*.*", "root", "Запрос статистики")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "INFO", "*.*.*.*", "root", "Параметры соединения обновлены")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "ERROR", "*.*.*.*", "alice", "Ошибка обмена ключами")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "DEBUG", "*.*.*.*", "system", "clamped")) << Lines(lines);
+  EXPECT_NE(Log().find("event INFO | 10.0.0.1 | alice | Запрос на подключение"), std::string::npos)
+      << Log();
+
+  // The password is in neither the log nor the daemon's output, as text or
+  // in hexadecimal.
+  std::string hex;
+  for (unsigned char c : password) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", c);
+    hex += two;
+  }
+  for (const std::string &text : {ReadFile(events), Log()}) {
+    EXPECT_EQ(text.find(password), std::string::npos);
+    EXPECT_EQ(text.find("Tajna"), std::string::npos);
+    EXPECT_EQ(text.find(hex.substr(0, 10)), std::string::npos);
+  }
+  EXPECT_NE(Log().find("request kind=1 length=178"), std::string::npos) << Log();
+}
+
+TEST_F(Yrkd, AnOrdinaryUserWritesEventsOnlyInTheirOwnName) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ASSERT_EQ(Start(""), 0);
+  // The unprivileged client binds its socket in a directory of its own.
+  const std::string own = dir + "/nobody";
+  ASSERT_EQ(mkdir(own.c_str(), 0700), 0);
+  ASSERT_EQ(chown(own.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(dir.c_str(), 0711), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    const int forged = PutPayload(RequestKind::kLog, LogPayload(2, "root", "forged"), own + "/c.soc");
+    const int connect =
+        PutPayload(RequestKind::kConnect, ConnectPayload(0x0a000002, "pw", "alice"), own + "/c.soc");
+    _exit(forged == 0 && connect == 0 ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << Log();
+  const std::string nobody = UserName(65534);
+  const auto lines = Events();
+  EXPECT_TRUE(Has(lines, "FATAL", "*.*.*.*", nobody, "forged")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "INFO", "10.0.0.2", nobody, "Запрос на подключение")) << Lines(lines);
+  EXPECT_EQ(Lines(lines).find("| root |"), std::string::npos) << Lines(lines);
+  EXPECT_EQ(Lines(lines).find("| alice |"), std::string::npos) << Lines(lines);
+}
+
+TEST_F(Yrkd, MalformedPayloadsAndUnknownKindsAreLoggedAsErrors) {
+  ASSERT_EQ(Start(""), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kLog, {1, 0, 0, 0, 'x'}), 0);
+  std::vector<uint8_t> unterminated = LogPayload(0, "u", "text");
+  unterminated.pop_back();
+  EXPECT_EQ(PutPayload(RequestKind::kLog, unterminated), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kConnect, std::vector<uint8_t>(50, 0xff)), 0);
+  EXPECT_EQ(PutPayload(9, {}), 0);
+  EXPECT_EQ(Put(6), 0);  // still serving
+  const auto lines = Events();
+  ASSERT_EQ(lines.size(), 5u) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "ERROR", "*.*.*.*", "root", "Искажённый запрос: вид 7")) << Lines(lines);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string &line) { return line.ends_with("вид 7"); }),
+            2);
+  EXPECT_TRUE(Has(lines, "ERROR", "*.*.*.*", "root", "Искажённый запрос: вид 1")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "ERROR", "*.*.*.*", "root", "Неизвестный запрос: вид 9")) << Lines(lines);
+  EXPECT_TRUE(Has(lines, "INFO", "*.*.*.*", "root", "Параметры соединения обновлены"));
+}
+
+TEST_F(Yrkd, RunsWithoutALogItCannotOpen) {
+  events = dir + "/no/such/dir/yrk.log";
+  ASSERT_EQ(Start(""), 0);
+  EXPECT_EQ(Put(6), 0);
+  EXPECT_NE(Log().find("event log " + events + " cannot be opened"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("event INFO"), std::string::npos) << Log();
 }
 
 }  // namespace
