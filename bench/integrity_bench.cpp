@@ -60,7 +60,7 @@ int main() {
   });
   std::printf("ComputeHash, %d listed files of 1 MiB  %8.1f MB/s\n", kFiles, mb / files);
   std::printf("hash over one %d MiB buffer           %8.1f MB/s\n", kFiles, mb / buffer);
-  std::printf("ratio files/buffer                       %8.2f\n", buffer / files);
+  std::printf("speed ratio, files to buffer             %8.2f\n", buffer / files);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -263,9 +263,13 @@ TEST_F(Integrity, SaveWhereNoFileCanBeMade) {
   List({{"one", "alpha"}});
   YRKIntegrityControl control(filelist, dir / "missing/.csum");
   EXPECT_EQ(Thrown([&] { control.Compute(); }), "file not found");
+  // A directory the caller may not write (root is made nobody for that).
+  std::filesystem::create_directory(dir / "ro");
+  chmod((dir / "ro").c_str(), 0555);
   EXPECT_TRUE(InChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
-    return Thrown([&] { Control().SaveHash(shared_membuf(32)); }) == "file not found";
+    YRKIntegrityControl readonly(filelist, dir / "ro/.csum");
+    return Thrown([&] { readonly.SaveHash(shared_membuf(32)); }) == "file not found";
   }));
 }
 
