@@ -225,7 +225,7 @@ TEST_F(Connection, StatisticsCollectStatesInOrderAndTheFinalValue) {
   EXPECT_EQ(ui->SendCommand(Command::kStats, bag), 0);
   ASSERT_EQ(bag.states.size(), 3u);
   uint8_t fill = 1;
-  for (const _session_state &state : bag.states) EXPECT_EQ(state.bytes[179], fill++);
+  for (const _session_state &state : bag.states) EXPECT_EQ(state.reserved[50], fill++);
   ASSERT_EQ(bag.digitals.size(), 1u);
   EXPECT_EQ(bag.digitals.front().type, PARAM_RESULT);
   EXPECT_EQ(bag.digitals.front().value, 0);

@@ -11,6 +11,7 @@
 
 #include "cert/cert_stores.h"
 #include "channel/cmd_issuer.h"
+#include "channel/session_state.h"
 #include "config/account_records.h"
 #include "config/context.h"
 #include "config/paths.h"
@@ -18,13 +19,6 @@
 
 class Config;
 class Message;
-
-// A session as the daemon reports it; the layer copies it whole and reads
-// none of its fields.
-struct _session_state {
-  uint8_t bytes[180];
-};
-static_assert(sizeof(_session_state) == 180);
 
 namespace UserInterface {
 
@@ -85,6 +79,8 @@ class UI : public IssuerListener {
 
   std::list<_session_state> &States() { return states; }
   std::list<_DigitalParameter> &Values() { return values; }
+  // The certificate stores of the current user.
+  CertStores Stores();
 
  private:
   int Dispatch(int number, ParameterBag &bag);
@@ -92,8 +88,7 @@ class UI : public IssuerListener {
   Config OpenConfig() const;
   // Sends one request to the daemon through a fresh command issuer.
   int Issue(Message &msg);
-  // The certificate stores of the current user.
-  CertStores Stores();
+
   // Adds the certificate file to the user store and names its entry in the
   // account: 0, or ResultCode::kCertNotStored.
   int AddAccountCert(const std::string &path, _Account &account);
