@@ -6,36 +6,11 @@
 #include <cstring>
 
 #include "channel/message_kinds.h"
+#include "daemon/daemon_testing.h"
 
 namespace {
 
 using namespace RequestLayout;
-
-// A connect or disconnect payload: record with the server address, then the
-// block with certificate number, password and user.
-std::vector<uint8_t> ConnectPayload(uint32_t server, const std::string &password,
-                                    const std::string &user) {
-  std::vector<uint8_t> out(kRecord + kBlock, 0);
-  std::memcpy(out.data() + kServerIp, &server, sizeof server);
-  out[kRecord] = 0x2a;
-  std::memcpy(out.data() + kPassword, password.data(), std::min<size_t>(password.size(), kName));
-  std::memcpy(out.data() + kBlockUser, user.data(), std::min<size_t>(user.size(), kName));
-  return out;
-}
-
-std::vector<uint8_t> LogPayload(int32_t type, const std::string &user, const std::string &text) {
-  std::vector<uint8_t> out(4 + kName + text.size() + 1, 0);
-  std::memcpy(out.data(), &type, sizeof type);
-  std::copy_n(user.begin(), std::min<size_t>(user.size(), kName), out.begin() + 4);
-  std::copy(text.begin(), text.end(), out.begin() + 4 + kName);
-  return out;
-}
-
-std::vector<uint8_t> Record(uint32_t server) {
-  std::vector<uint8_t> out(kRecord, 0);
-  std::memcpy(out.data() + kServerIp, &server, sizeof server);
-  return out;
-}
 
 TEST(RequestEvents, ConnectAndDisconnectNameTheServerAndTheRequestsUser) {
   const auto payload = ConnectPayload(0x0a000001, "secret", "alice");
@@ -63,12 +38,12 @@ TEST(RequestEvents, OnlyRootActsForAnotherUser) {
 }
 
 TEST(RequestEvents, StatisticsParametersAndLogRequests) {
-  RequestEvent e = EventFor(RequestKind::kStatistics, Record(0x7f000001), 1000, "bob");
+  RequestEvent e = EventFor(RequestKind::kStatistics, RecordPayload(0x7f000001), 1000, "bob");
   EXPECT_EQ(e.type, EventLog::DEBUG);
   EXPECT_EQ(e.address, 0x7f000001u);
   EXPECT_EQ(e.user, "bob");
   EXPECT_EQ(e.text, "Запрос статистики");
-  e = EventFor(RequestKind::kParameters, Record(0), 1000, "bob");
+  e = EventFor(RequestKind::kParameters, RecordPayload(0), 1000, "bob");
   EXPECT_EQ(e.type, EventLog::INFO);
   EXPECT_EQ(e.text, "Параметры соединения обновлены");
   for (int32_t type : {-5, 0, 3, 4, 99}) {
@@ -87,7 +62,7 @@ TEST(RequestEvents, MalformedPayloadsAndUnknownKindsAreErrors) {
   };
   auto unterminated_user = ConnectPayload(1, "p", std::string(kName, 'u'));
   error(RequestKind::kConnect, unterminated_user, "Искажённый запрос: вид 1");
-  error(RequestKind::kConnect, Record(1), "Искажённый запрос: вид 1");
+  error(RequestKind::kConnect, RecordPayload(1), "Искажённый запрос: вид 1");
   error(RequestKind::kDisconnect, {}, "Искажённый запрос: вид 2");
   error(RequestKind::kStatistics, std::vector<uint8_t>(43), "Искажённый запрос: вид 3");
   error(RequestKind::kParameters, {}, "Искажённый запрос: вид 6");
@@ -97,7 +72,7 @@ TEST(RequestEvents, MalformedPayloadsAndUnknownKindsAreErrors) {
   error(RequestKind::kLog, std::vector<uint8_t>(4 + kName, 'x'), "Искажённый запрос: вид 7");
   error(RequestKind::kLog, LogPayload(0, std::string(kName, 'u'), "t"), "Искажённый запрос: вид 7");
   error(RequestKind::kLog, {1, 0}, "Искажённый запрос: вид 7");
-  error(5, Record(0), "Неизвестный запрос: вид 5");
+  error(5, RecordPayload(0), "Неизвестный запрос: вид 5");
   error(-1, {}, "Неизвестный запрос: вид -1");
 }
 
@@ -110,7 +85,7 @@ TEST(RequestEvents, TheHexDumpHidesThePassword) {
     EXPECT_EQ(hex.find("5050"), std::string::npos) << hex;
     EXPECT_EQ(hex.substr(kPassword * 2, kName * 2), std::string(kName * 2, '0'));
     EXPECT_EQ(hex.substr(kBlockUser * 2, 10), "616c696365");  // alice
-    EXPECT_EQ(hex.substr(kRecord * 2, 2), "2a");
+    EXPECT_EQ(hex.substr(kRecord * 2, 2), "2a");  // the certificate number
   }
   // A short payload has the part of the password it holds hidden.
   const std::vector<uint8_t> cut(payload.begin(), payload.begin() + kPassword + 3);

@@ -27,34 +27,13 @@
 #include "channel/cmd_issuer.h"
 #include "channel/message_kinds.h"
 #include "config/event_log.h"
-#include "daemon/server.h"
+#include "daemon/daemon_testing.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using UserInterface::CmdIssuer;
-
-constexpr size_t kRecord = 44, kName = 65;
-
-// A connect or disconnect payload: the record with the server address, then
-// certificate number, password and user name.
-std::vector<uint8_t> ConnectPayload(uint32_t server, const std::string &password,
-                                    const std::string &user) {
-  std::vector<uint8_t> out(kRecord + 134, 0);
-  std::memcpy(out.data() + 4, &server, sizeof server);
-  std::copy(password.begin(), password.end(), out.begin() + kRecord + 4);
-  std::copy(user.begin(), user.end(), out.begin() + kRecord + 69);
-  return out;
-}
-
-std::vector<uint8_t> LogPayload(int32_t type, const std::string &user, const std::string &text) {
-  std::vector<uint8_t> out(4 + kName + text.size() + 1, 0);
-  std::memcpy(out.data(), &type, sizeof type);
-  std::copy(user.begin(), user.end(), out.begin() + 4);
-  std::copy(text.begin(), text.end(), out.begin() + 4 + kName);
-  return out;
-}
 
 // Whether a line has these fields after its time: address, user, text.
 bool Has(const std::vector<std::string> &lines, const std::string &level,
@@ -306,9 +285,8 @@ TEST_F(Yrkd, EachRequestWritesOneEventWithItsUser) {
   const std::string password = "Tajna-Пароль-42";
   EXPECT_EQ(PutPayload(RequestKind::kConnect, ConnectPayload(0x0a000001, password, "alice")), 0);
   EXPECT_EQ(PutPayload(RequestKind::kDisconnect, ConnectPayload(0x0a000001, "", "alice")), 0);
-  std::vector<uint8_t> record(kRecord, 0);
-  EXPECT_EQ(PutPayload(RequestKind::kStatistics, record), 0);
-  EXPECT_EQ(PutPayload(RequestKind::kParameters, record), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kStatistics, RecordPayload(0)), 0);
+  EXPECT_EQ(PutPayload(RequestKind::kParameters, RecordPayload(0)), 0);
   EXPECT_EQ(PutPayload(RequestKind::kLog, LogPayload(1, "alice", "Ошибка обмена ключами")), 0);
   EXPECT_EQ(PutPayload(RequestKind::kLog, LogPayload(9, "", "clamped")), 0);
 
