@@ -185,8 +185,10 @@ int EventLog::Trigger(EventType type, uint32_t address, const std::string &user,
   AppendField(line, text, FittingPrefix(text.substr(0, text_len), room));
   line.push_back('\n');
 
-  if (buffered > 0 && (capacity - buffered < line.size() ||
-                       clock() - last_flush >= kTrafficFlushSeconds))
+  // A clock set back counts as time gone by: lines must not wait for it.
+  const long since_flush = clock() - last_flush;
+  if (buffered > 0 && (capacity - buffered < line.size() || since_flush >= kTrafficFlushSeconds ||
+                       since_flush < 0))
     Flush();
   std::memcpy(buffer.get() + buffered, line.data(), line.size());
   buffered += line.size();

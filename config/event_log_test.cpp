@@ -255,10 +255,14 @@ TEST_F(EventLogTest, TrafficWaitsForThreeSecondsOrAnotherEvent) {
     log->Trigger(EventLog::DEBUG, 0, "u", "d");
     EXPECT_EQ(Texts(List(*log, "", "TRAFF,DEBUG")), (Texts_{"t1", "t2", "t3", "d"}));
     log->Trigger(EventLog::TRAFF, 0, "u", "t4");
+    now -= 3600;  // the clock set back: t4 does not wait an hour
+    log->Trigger(EventLog::TRAFF, 0, "u", "t5");
+    EXPECT_EQ(Texts(List(*log, "", "TRAFF")), (Texts_{"t1", "t2", "t3", "t4"}));
+    log->Trigger(EventLog::TRAFF, 0, "u", "t6");
   }
   // Closing the log keeps what was still buffered.
   EventLog reader(false, path);
-  EXPECT_EQ(Texts(List(reader, "", "TRAFF")), (Texts_{"t1", "t2", "t3", "t4"}));
+  EXPECT_EQ(Texts(List(reader, "", "TRAFF")), (Texts_{"t1", "t2", "t3", "t4", "t5", "t6"}));
 }
 
 TEST_F(EventLogTest, TrafficFlushesWhenTheBufferWouldOverflow) {
