@@ -106,7 +106,8 @@ std::optional<std::vector<std::string>> ParseOptions(
   const int argc = static_cast<int>(invocation.args.size());
   optind = 0;  // glibc: start a new scan
   opterr = 0;
-  for (int opt; (opt = getopt_long(argc, argv.data(), "+h", all.data(), nullptr)) != -1;) {
+  // Options may follow operands, as with most tools.
+  for (int opt; (opt = getopt_long(argc, argv.data(), "h", all.data(), nullptr)) != -1;) {
     if (opt == 'h') {
       PrintHelp(command);
       status = EXIT_SUCCESS;

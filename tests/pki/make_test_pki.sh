@@ -16,6 +16,9 @@
 #                   subject with two OU entries and an emailAddress;
 #                   valid 2020-01-01 00:00:00Z .. 2049-12-31 23:59:59Z
 #   user_noku       end entity issued by inter, no keyUsage extension
+#   signer          end entity issued by inter that also has nonRepudiation, as
+#                   a connection's user certificate must; valid 2020 .. 2049
+#   signer_expired  the same usage, valid 2001 .. 2002
 #   expired         issued by inter, valid 2001-01-01 .. 2002-01-01
 #   future          issued by inter, valid 2090-01-01 .. 2091-01-01
 #   revoked         issued by inter with serial 0x1005, revoked in inter.crl
@@ -92,6 +95,11 @@ keyUsage = critical, digitalSignature, keyEncipherment, keyAgreement
 subjectKeyIdentifier = hash
 authorityKeyIdentifier = keyid:always
 crlDistributionPoints = URI:http://crl.example.test/inter.crl, URI:ldap://ldap.example.test/inter
+[v3_signer]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid:always
 [v3_noku]
 basicConstraints = CA:false
 subjectKeyIdentifier = hash
@@ -203,5 +211,10 @@ sign cross_a_boot cross_b v3_cross
 csr request "/CN=Test Request/O=Yrk Test"
 mv request.csr request.pem
 q openssl req -in request.pem -outform DER -out request.der
+
+csr signer "/CN=Test Signer/O=Yrk Test"
+sign inter signer v3_signer -startdate 20200101000000Z -enddate 20491231235959Z
+csr signer_expired "/CN=Test Signer Expired/O=Yrk Test"
+sign inter signer_expired v3_signer -startdate 20010101000000Z -enddate 20020101000000Z
 
 rm -f last.err
