@@ -289,6 +289,12 @@ int EventLog::Output(const std::string &user, const std::string &levels, const s
   }
 
   std::string line;
+  // One lock for the whole listing instead of one per line.
+  flockfile(sink);
+  struct Unlock {
+    FILE *file;
+    ~Unlock() { funlockfile(file); }
+  } unlock{sink};
   for (Span &span : spans) {
     for (int got; (got = ReadLine(line, fd, span)) != 0;) {
       if (got < 0) return ResultCode::kLogUnreadable;
@@ -303,11 +309,12 @@ int EventLog::Output(const std::string &user, const std::string &levels, const s
              (!to.empty() && CompareTime(when, to_time) > 0)))
           continue;
       }
-      std::fputs(line.c_str(), sink);
-      std::fputc('\n', sink);
+      // As puts would: up to a NUL, then a newline.
+      fputs_unlocked(line.c_str(), sink);
+      fputc_unlocked('\n', sink);
     }
   }
-  std::fflush(sink);
+  fflush_unlocked(sink);
   return ResultCode::kOk;
 }
 
