@@ -251,8 +251,21 @@ int EventLog::ReadLine(std::string &line, int fd, Span &span) {
   return any ? 1 : 0;
 }
 
+namespace {
+
+// Where the user field starts: after the level, the time, the address and
+// their separators.
+constexpr size_t kUserColumn = 8 + 19 + 3 + 16 + 3;
+
+bool NamesUser(const std::string &line, const std::string &user, EventLog::UserMatch match) {
+  if (match == EventLog::UserMatch::kAnywhere) return line.find(user) != std::string::npos;
+  return line.compare(kUserColumn, user.size() + 3, user + " | ") == 0;
+}
+
+}  // namespace
+
 int EventLog::Output(const std::string &user, const std::string &levels, const std::string &from,
-                     const std::string &to, FILE *sink) {
+                     const std::string &to, FILE *sink, UserMatch match) {
   if (fd < 0) return ResultCode::kLogUnreadable;
   bool shown[5] = {};
   if (levels.empty()) {
@@ -298,7 +311,7 @@ int EventLog::Output(const std::string &user, const std::string &levels, const s
   for (Span &span : spans) {
     for (int got; (got = ReadLine(line, fd, span)) != 0;) {
       if (got < 0) return ResultCode::kLogUnreadable;
-      if (!user.empty() && line.find(user) == std::string::npos) continue;
+      if (!user.empty() && !NamesUser(line, user, match)) continue;
       bool keep = false;
       for (int i = 0; i < 5 && !keep; ++i) keep = shown[i] && line.starts_with(kLineStarts[i]);
       if (!keep) continue;

@@ -65,8 +65,11 @@ class EventLog {
   // be read; kInvalidParameters for levels naming none or a bad time. A
   // damaged header makes it list the data area in file order; it never reads
   // more than the file's size.
+  // With UserMatch::kField the user must be the line's user field exactly:
+  // an ordinary user's own listing, where "al" must not show alice's lines.
+  enum class UserMatch { kAnywhere, kField };
   int Output(const std::string &user, const std::string &levels, const std::string &from,
-             const std::string &to, FILE *sink = stdout);
+             const std::string &to, FILE *sink = stdout, UserMatch match = UserMatch::kAnywhere);
 
   // "dd.mm.yyyy hh:mm:ss" into out (tm_mday, tm_mon 0-11, tm_year since
   // 1900, tm_hour, tm_min, tm_sec): 0, or -1 for a missing or out-of-range

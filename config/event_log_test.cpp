@@ -194,6 +194,23 @@ TEST_F(EventLogTest, UserFilterMatchesAnywhereInTheLine) {
   EXPECT_TRUE(List(*log, "carol").lines.empty());
 }
 
+TEST_F(EventLogTest, UserFieldMatchTakesTheWholeNameOnly) {
+  auto log = NewWriter();
+  log->Trigger(EventLog::INFO, 0, "alice", "one");
+  log->Trigger(EventLog::INFO, 0, "al", "two");
+  log->Trigger(EventLog::INFO, 0, "bob", "al | three");
+  char *text = nullptr;
+  size_t len = 0;
+  FILE *sink = open_memstream(&text, &len);
+  EXPECT_EQ(log->Output("al", "", "", "", sink, EventLog::UserMatch::kField), 0);
+  std::fclose(sink);
+  const std::string listed(text, len);
+  std::free(text);
+  EXPECT_NE(listed.find("| two\n"), std::string::npos);
+  EXPECT_EQ(listed.find("one"), std::string::npos);
+  EXPECT_EQ(listed.find("three"), std::string::npos);
+}
+
 TEST_F(EventLogTest, TimeRange) {
   const std::string data = Line("INFO", "31.12.2025 23:59:59", "u", "old") +
                            Line("INFO", "01.01.2026 00:00:00", "u", "new year") +

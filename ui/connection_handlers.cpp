@@ -161,20 +161,23 @@ int UI::StatsHandler(ParameterBag &bag) {
   return ResultCode::kOk;
 }
 
-// Ordinary users list only the lines that name them: naming someone else
-// needs the superuser.
+// Ordinary users list only their own lines, by the user field (a name that
+// is part of another's, or of a text, shows nothing more); naming someone
+// else needs the superuser.
 int UI::EventsHandler(ParameterBag &bag) {
   std::string user = LastString(bag.strings, PARAM_USER);
+  EventLog::UserMatch match = EventLog::UserMatch::kAnywhere;
   if (!Personals::IsRoot()) {
     const std::optional<std::string> self = InvokingUser();
     if (!self) return ResultCode::kUnknownUser;
     if (!user.empty() && user != *self) return ResultCode::kNeedRoot;
     user = *self;
+    match = EventLog::UserMatch::kField;
   }
   if (!gEventLog) return ResultCode::kLogUnreadable;
   return gEventLog->Output(user, LastString(bag.strings, PARAM_LOG_LEVEL),
                            LastString(bag.strings, PARAM_LOG_FROM),
-                           LastString(bag.strings, PARAM_LOG_TO));
+                           LastString(bag.strings, PARAM_LOG_TO), stdout, match);
 }
 
 }  // namespace UserInterface
