@@ -7,10 +7,11 @@
 #include <string>
 
 #include "channel/message_kinds.h"
+#include "channel/session_state.h"
 
 namespace {
 
-constexpr size_t kStateSize = 180;
+constexpr size_t kStateSize = sizeof(_session_state);
 
 // The words of one step; a quoted word keeps its blanks and semicolons.
 struct Words {
@@ -179,11 +180,13 @@ Step Text(int kind, const std::string &text) {
   return Message(kind, std::move(payload));
 }
 
-// A connected session: first word 1, the rest zero.
+// A session that is up, with no traffic yet: the stand-in knows no more.
 Step ConnectedState() {
-  std::vector<uint8_t> state(kStateSize, 0);
-  state[0] = 1;
-  return Message(AnswerKind::kState, std::move(state));
+  _session_state state{};
+  state.status = kSessionUp;
+  std::strcpy(state.account, "stand-in");
+  const auto *bytes = reinterpret_cast<const uint8_t *>(&state);
+  return Message(AnswerKind::kState, std::vector<uint8_t>(bytes, bytes + sizeof state));
 }
 
 // What a real daemon says to a connect, a disconnect and a statistics

@@ -21,7 +21,7 @@
 //   2 (disconnect):  text 0 "Соединение разорвано"
 //   3 (statistics):  a kind-8 state; int 7 0
 //   any other kind:  int 7 0
-// The default state is 180 bytes, zero but for the first byte, 1 (connected).
+// The default state is a session that is up, account "stand-in", no counters.
 #pragma once
 
 #include <cstdint>

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "channel/session_state.h"
+
 namespace {
 
 Script Parse(const std::string &text) {
@@ -33,8 +35,11 @@ TEST(Script, ConnectDisconnectAndStatisticsGetASucceedingDaemonsAnswers) {
   EXPECT_EQ(connect[0].kind, 6);
   EXPECT_EQ(Text(connect[0]), std::string("Подключение...\0", sizeof "Подключение..."));
   EXPECT_EQ(connect[1].kind, 8);
-  ASSERT_EQ(connect[1].bytes.size(), 180u);
-  EXPECT_EQ(connect[1].bytes[0], 1);
+  ASSERT_EQ(connect[1].bytes.size(), sizeof(_session_state));
+  _session_state state;
+  std::memcpy(&state, connect[1].bytes.data(), sizeof state);
+  EXPECT_EQ(state.status, kSessionUp);
+  EXPECT_STREQ(state.account, "stand-in");
   EXPECT_EQ(connect[2].kind, 0);
   EXPECT_EQ(Text(connect[2]), std::string("Соединение установлено\0", sizeof "Соединение установлено"));
 
