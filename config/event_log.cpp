@@ -259,7 +259,9 @@ constexpr size_t kUserColumn = 8 + 19 + 3 + 16 + 3;
 
 bool NamesUser(const std::string &line, const std::string &user, EventLog::UserMatch match) {
   if (match == EventLog::UserMatch::kAnywhere) return line.find(user) != std::string::npos;
-  return line.compare(kUserColumn, user.size() + 3, user + " | ") == 0;
+  // A torn line at the start of the ring's older part may be shorter.
+  const std::string field = user + " | ";
+  return line.size() >= kUserColumn + field.size() && line.compare(kUserColumn, field.size(), field) == 0;
 }
 
 }  // namespace

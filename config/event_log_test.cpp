@@ -202,6 +202,10 @@ TEST_F(EventLogTest, UserFieldMatchTakesTheWholeNameOnly) {
   char *text = nullptr;
   size_t len = 0;
   FILE *sink = open_memstream(&text, &len);
+  // A line too short to hold a user field, as a torn one can be.
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+  ASSERT_EQ(::write(fd, "INFO  | short\n", 14), 14);
+  close(fd);
   EXPECT_EQ(log->Output("al", "", "", "", sink, EventLog::UserMatch::kField), 0);
   std::fclose(sink);
   const std::string listed(text, len);

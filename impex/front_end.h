@@ -18,4 +18,6 @@ class FrontEnd : public UserInterface::UI {
   // Verifies entry `number` of the user's certificate store: 0 or more, or
   // the user certificate's result code.
   int VerifyUserCert(int number);
+
+  using UI::SetListingOutput;
 };

@@ -56,9 +56,44 @@ size_t Width(const std::string &text) {
   return width;
 }
 
+// Bytes of the well-formed UTF-8 sequence that starts at text[i], or 0.
+size_t Utf8Length(const std::string &text, size_t i) {
+  const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  size_t length;
+  uint32_t code;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, code = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(i + k) & 0x3F);
+  }
+  const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
+  if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+// A JSON string; bytes that are not UTF-8 (the daemon's record may hold
+// anything) become U+FFFD.
 std::string JsonString(const std::string &text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = Utf8Length(text, i);
+    if (length == 0) {
+      out += "\\ufffd";
+      ++i;
+      continue;
+    }
     if (c == '"' || c == '\\') {
       out += '\\';
       out += static_cast<char>(c);
@@ -67,8 +102,9 @@ std::string JsonString(const std::string &text) {
       std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
       out += escaped;
     } else {
-      out += static_cast<char>(c);
+      out.append(text, i, length);
     }
+    i += length;
   }
   return out + "\"";
 }

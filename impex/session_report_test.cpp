@@ -50,6 +50,8 @@ TEST(SessionReport, JsonEscapesAndNeverReadsPastTheAccountField) {
   EXPECT_NE(json.find("\"account\": \"" + std::string(sizeof state.account, 'x') + "\""), std::string::npos);
   EXPECT_EQ(json.rfind("{\"result\": -1019, \"sessions\": [{", 0), 0u);
   EXPECT_EQ(SessionJson({}, 0), "{\"result\": 0, \"sessions\": []}\n");
+  std::strcpy(state.account, "д\xff\xd0");  // a stray byte and a sequence cut short
+  EXPECT_NE(SessionJson({state}, 0).find(R"("account": "д\ufffd\ufffd")"), std::string::npos);
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +58,12 @@ const std::vector<SubCommand> &SubCommands();
 // The result's message on standard error; the exit status for it.
 int Report(int result) {
   if (result >= 0) return EXIT_SUCCESS;
-  std::cerr << MsgCompiler::HandleError(result) << std::endl;
+  std::string message = MsgCompiler::HandleError(result);
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  std::cerr << message << std::endl;
+  // The busy code has no text of its own.
+  if (result == ResultCode::kSemaphoreBusy)
+    std::cerr << "yrkctl: another command holds " << Paths::kSemaphore << "; try again" << std::endl;
   return kExitFailure;
 }
 
@@ -123,10 +131,13 @@ std::optional<std::vector<std::string>> ParseOptions(
 }
 
 // Ctrl-C while a connect is pending withdraws it (the daemon is sent a
-// disconnect); the command then ends as the daemon answers.
+// disconnect); the command then ends as the daemon answers. The flag keeps
+// a Ctrl-C that came before the request went out, which the issuer forgets.
 std::atomic<FrontEnd *> cancellable{nullptr};
+volatile std::sig_atomic_t interrupted = 0;
 
 void CancelPendingConnect(int) {
+  interrupted = 1;
   if (FrontEnd *front_end = cancellable.load()) front_end->Cancel();
 }
 
@@ -150,11 +161,15 @@ class CancelOnInterrupt {
   struct sigaction previous {};
 };
 
+// Digits of the base only: no sign, blank or "0x" that strtol would take.
 std::optional<int> ParseNumber(const char *text, int base) {
-  char *end = nullptr;
+  if (!*text) return std::nullopt;
+  for (const char *p = text; *p; ++p)
+    if (base == 16 ? !std::isxdigit(static_cast<unsigned char>(*p)) : !std::isdigit(static_cast<unsigned char>(*p)))
+      return std::nullopt;
   errno = 0;
-  const long value = std::strtol(text, &end, base);
-  if (errno || end == text || *end || value < 0 || value > INT_MAX) return std::nullopt;
+  const long value = std::strtol(text, nullptr, base);
+  if (errno || value > INT_MAX) return std::nullopt;
   return static_cast<int>(value);
 }
 
@@ -173,6 +188,7 @@ int Connect(const SubCommand &command, const Invocation &invocation) {
   const CancelOnInterrupt cancel(*front_end);
   const std::optional<Password> password =
       password_fd ? Password::FromDescriptor(*password_fd) : Password::FromTerminal("Пароль: ");
+  if (interrupted) return kExitInterrupted;
   if (!password) {
     std::cerr << (password_fd ? "yrkctl connect: cannot read the password from descriptor " +
                                     std::to_string(*password_fd)
@@ -186,23 +202,35 @@ int Connect(const SubCommand &command, const Invocation &invocation) {
   bag.strings.push_back({UserInterface::PARAM_PASSWORD, password->Text()});
   const int result = front_end->SendCommand(UserInterface::Command::kConnect, bag);
   explicit_bzero(bag.strings.back().value.data(), bag.strings.back().value.size());
-  if (front_end->CancelRequested()) return kExitInterrupted;
-  return Report(result);
+  if (!interrupted) return Report(result);
+  // Withdrawn in flight, or interrupted before the request went out: then
+  // what it connected is taken down again.
+  if (!front_end->CancelRequested() && result >= 0) {
+    UI::ParameterBag undo;
+    if (!operands->empty()) undo.strings.push_back({UserInterface::PARAM_NAME, operands->front()});
+    front_end->SendCommand(UserInterface::Command::kDisconnect, undo);
+  }
+  return kExitInterrupted;
 }
 
 int Disconnect(const SubCommand &command, const Invocation &invocation) {
   std::string server;
+  bool server_given = false;
   int status = EXIT_SUCCESS;
   const auto operands = ParseOptions(
       command, invocation, {{"server", required_argument, nullptr, 's'}},
       [&](int, const char *value) {
         server = value;
+        server_given = true;
         return true;
       },
       status);
   if (!operands) return status;
   if (operands->size() > 1 || (!operands->empty() && !server.empty()))
     return UsageError(command, "an account or a server, not both");
+  // An empty value (an unset variable in a script) must not mean "all".
+  if ((server_given && server.empty()) || (!operands->empty() && operands->front().empty()))
+    return UsageError(command, "an empty account or server");
 
   std::unique_ptr<FrontEnd> front_end = OpenFrontEnd(invocation, status);
   if (!front_end) return status;
@@ -263,8 +291,18 @@ int Events(const SubCommand &command, const Invocation &invocation) {
   if (!front_end) return status;
   EventLog reader(false);
   gEventLog = &reader;
+  // Collected first and printed after the command: a pager that waits for
+  // the user must not keep the semaphore from everyone else.
+  char *listing = nullptr;
+  size_t listing_size = 0;
+  FILE *collected = open_memstream(&listing, &listing_size);
+  if (!collected) return Report(ResultCode::kSystemError);
+  front_end->SetListingOutput(collected);
   const int result = front_end->SendCommand(UserInterface::Command::kEvents, bag);
   gEventLog = nullptr;
+  std::fclose(collected);
+  std::fwrite(listing, 1, listing_size, stdout);
+  std::free(listing);
   std::fflush(stdout);
   return Report(result);
 }
@@ -292,6 +330,8 @@ int Integrity(const SubCommand &command, const Invocation &invocation) {
   if (!operands) return status;
   if (operands->size() != 1 || ((*operands)[0] != "check" && (*operands)[0] != "update"))
     return UsageError(command, "expected: check or update");
+  // The reference lives in root's directory.
+  if ((*operands)[0] == "update" && geteuid() != 0) return Report(ResultCode::kNeedRoot);
   try {
     YRKIntegrityControl control;
     if ((*operands)[0] == "update") {

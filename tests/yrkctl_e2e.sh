@@ -84,6 +84,9 @@ usage)
   expect_status 2
   run disconnect work --server 10.0.0.1
   expect_status 2
+  run disconnect --server ''
+  expect_status 2
+  expect_err_has "empty"
   run cert verify zz
   expect_status 2
   ;;
@@ -241,6 +244,7 @@ integrity)
   expect_out 'Целостность файлов не нарушена\n'
   run as alice integrity update
   expect_status 1
+  expect_err_has "права суперпользователя"
   echo changed >>/etc/yrk/two
   run integrity check
   expect_status 1

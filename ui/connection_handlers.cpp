@@ -177,7 +177,7 @@ int UI::EventsHandler(ParameterBag &bag) {
   if (!gEventLog) return ResultCode::kLogUnreadable;
   return gEventLog->Output(user, LastString(bag.strings, PARAM_LOG_LEVEL),
                            LastString(bag.strings, PARAM_LOG_FROM),
-                           LastString(bag.strings, PARAM_LOG_TO), stdout, match);
+                           LastString(bag.strings, PARAM_LOG_TO), listing_output, match);
 }
 
 }  // namespace UserInterface

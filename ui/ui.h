@@ -4,6 +4,8 @@
 
 #include <semaphore.h>
 
+#include <cstdio>
+
 #include <atomic>
 #include <cstdint>
 #include <list>
@@ -81,6 +83,10 @@ class UI : public IssuerListener {
   std::list<_DigitalParameter> &Values() { return values; }
   // The certificate stores of the current user.
   CertStores Stores();
+  // Where the events command prints its lines: standard output unless a
+  // front end collects them (it must not hold the semaphore while a reader
+  // of its output dawdles).
+  void SetListingOutput(FILE *out) { listing_output = out; }
 
  private:
   int Dispatch(int number, ParameterBag &bag);
@@ -112,6 +118,7 @@ class UI : public IssuerListener {
   int32_t connected_server = -1;
   std::list<_session_state> states;
   std::list<_DigitalParameter> values;
+  FILE *listing_output = stdout;
   Files files;
 };
 
