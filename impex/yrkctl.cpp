@@ -130,6 +130,12 @@ std::optional<std::vector<std::string>> ParseOptions(
   return std::vector<std::string>(argv.begin() + optind, argv.begin() + argc);
 }
 
+// A sub-command that takes no option but --help.
+std::optional<std::vector<std::string>> ParseOperands(const SubCommand &command,
+                                                      const Invocation &invocation, int &status) {
+  return ParseOptions(command, invocation, {}, [](int, const char *) { return false; }, status);
+}
+
 // Ctrl-C while a connect is pending withdraws it (the daemon is sent a
 // disconnect); the command then ends as the daemon answers. The flag keeps
 // a Ctrl-C that came before the request went out, which the issuer forgets.
@@ -309,7 +315,7 @@ int Events(const SubCommand &command, const Invocation &invocation) {
 
 int Cert(const SubCommand &command, const Invocation &invocation) {
   int status = EXIT_SUCCESS;
-  const auto operands = ParseOptions(command, invocation, {}, [](int, const char *) { return false; }, status);
+  const auto operands = ParseOperands(command, invocation, status);
   if (!operands) return status;
   if (operands->size() != 2 || (*operands)[0] != "verify")
     return UsageError(command, "expected: verify NUMBER");
@@ -326,7 +332,7 @@ int Cert(const SubCommand &command, const Invocation &invocation) {
 
 int Integrity(const SubCommand &command, const Invocation &invocation) {
   int status = EXIT_SUCCESS;
-  const auto operands = ParseOptions(command, invocation, {}, [](int, const char *) { return false; }, status);
+  const auto operands = ParseOperands(command, invocation, status);
   if (!operands) return status;
   if (operands->size() != 1 || ((*operands)[0] != "check" && (*operands)[0] != "update"))
     return UsageError(command, "expected: check or update");
@@ -361,7 +367,7 @@ int MainUsage(std::ostream &out) {
 
 int Help(const SubCommand &command, const Invocation &invocation) {
   int status = EXIT_SUCCESS;
-  const auto operands = ParseOptions(command, invocation, {}, [](int, const char *) { return false; }, status);
+  const auto operands = ParseOperands(command, invocation, status);
   if (!operands) return status;
   if (operands->empty()) return MainUsage(std::cout);
   for (const SubCommand &known : SubCommands())
