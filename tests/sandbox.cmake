@@ -1,10 +1,5 @@
 # Unit tests that need the sandbox: a test user database, and a calling
 # user whose ".yrk" tree may be created.
-if(TARGET channel_test)
-  add_test(NAME channel_owner_sandboxed
-           COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sandbox -k ${CMAKE_BINARY_DIR} $<TARGET_FILE:channel_test>
-                   --gtest_filter=CmdIssuerOwner.*)
-endif()
 if(TARGET config_test)
   add_test(NAME personals_sandboxed
            COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sandbox -k ${CMAKE_BINARY_DIR} $<TARGET_FILE:config_test>
