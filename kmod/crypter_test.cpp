@@ -10,7 +10,7 @@
 #include "kmod/stbuff.h"
 #include "kmod/testing/random.h"
 #include "kmod/testing/recorder.h"
-#include "kmod/user/platform_user.h"
+#include "kmod/user/controls_user.h"
 
 using kmod_testing::random_bytes;
 using kmod_testing::random_size;

@@ -4,22 +4,20 @@
 
 static spinlock_t walk_lock;
 
-static struct nf_hook_ops nfho = {
-	.hook = hook_func,
-	.pf = NFPROTO_IPV4,
-	.hooknum = NF_INET_POST_ROUTING,
-	.priority = NF_IP_PRI_FIRST,
+static struct parvex_hook ipv4_hook = {
+	.fn = hook_func,
+	.family = PARVEX_HOOK_IPV4,
 };
 
 int filter_init(void)
 {
 	spin_lock_init(&walk_lock);
-	return nf_register_hook(&nfho);
+	return parvex_hook_register(&ipv4_hook);
 }
 
 void filter_exit(void)
 {
-	nf_unregister_hook(&nfho);
+	parvex_hook_unregister(&ipv4_hook);
 }
 
 void filter_lock_walks(void)
@@ -113,17 +111,16 @@ static bool filter_matches(const struct sctrl_session *s, u32 daddr)
 	return false;
 }
 
-unsigned int hook_func(unsigned int hooknum, struct sk_buff *skb, const struct net_device *in,
-		       const struct net_device *out, nf_okfn_t okfn)
+unsigned int hook_func(struct sk_buff *skb, const struct net_device *out)
 {
 	unsigned int verdict = NF_ACCEPT;
 	struct sctrl_session *s;
 	u32 daddr;
 
-	(void)hooknum, (void)in, (void)out, (void)okfn;
-	if (!skb || !skb_is_ipv4(skb))
+	(void)out;
+	if (!skb)
 		return NF_ACCEPT;
-	daddr = skb_ipv4_daddr(skb);
+	daddr = parvex_skb_ipv4_daddr(skb);
 	filter_lock_walks();
 	for (s = sctrl_find_session(NULL); s; s = sctrl_find_session(s)) {
 		bool enabled, matched;

@@ -37,8 +37,8 @@ int filter_set_list(struct sctrl_session *s, const void __user *rules, u32 size)
 void filter_lock_walks(void);
 void filter_unlock_walks(void);
 
-unsigned int hook_func(unsigned int hooknum, struct sk_buff *skb, const struct net_device *in,
-		       const struct net_device *out, nf_okfn_t okfn);
+/* The IPv4 output hook. */
+unsigned int hook_func(struct sk_buff *skb, const struct net_device *out);
 
 #ifdef __cplusplus
 }

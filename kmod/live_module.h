@@ -22,7 +22,7 @@
 #include "kmod/module.h"
 #include "kmod/records.h"
 #include "kmod/user/devices_user.h"
-#include "kmod/user/platform_user.h"
+#include "kmod/user/controls_user.h"
 
 namespace kmod_live {
 

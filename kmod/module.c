@@ -15,7 +15,7 @@ MODULE_LICENSE("GPL");
 static unsigned int icmp_echo_test;
 module_param(icmp_echo_test, uint, 0444);
 
-int init_module(void)
+static int parvex_init(void)
 {
 	int ret;
 
@@ -56,7 +56,7 @@ out:
 	return ret;
 }
 
-void cleanup_module(void)
+static void parvex_exit(void)
 {
 	lock_control();
 	filter_exit();
@@ -67,3 +67,6 @@ void cleanup_module(void)
 	sctrl_exit();
 	unlock_control();
 }
+
+module_init(parvex_init);
+module_exit(parvex_exit);

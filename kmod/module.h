@@ -7,9 +7,14 @@
 extern "C" {
 #endif
 
-/* Sets up every unit in order, unwinding what was built when a step fails. */
+#ifndef __KERNEL__
+/*
+ * Outside the kernel, loading and unloading are plain calls: load sets up
+ * every unit in order, unwinding what was built when a step fails.
+ */
 int init_module(void);
 void cleanup_module(void);
+#endif
 
 #ifdef __cplusplus
 }

@@ -12,7 +12,7 @@ namespace {
 void expect_nothing_left() {
   EXPECT_EQ(user_tty_driver(), nullptr);
   EXPECT_EQ(user_threads_alive(), 0);
-  EXPECT_FALSE(user_output_hook_registered());
+  EXPECT_FALSE(user_output_hook_registered(PARVEX_HOOK_IPV4));
 }
 
 class Load : public ::testing::Test {
@@ -25,7 +25,7 @@ class Load : public ::testing::Test {
     ASSERT_EQ(init_module(), 0);
     EXPECT_NE(user_tty_driver(), nullptr);
     EXPECT_EQ(user_threads_alive(), 2);
-    EXPECT_TRUE(user_output_hook_registered());
+    EXPECT_TRUE(user_output_hook_registered(PARVEX_HOOK_IPV4));
     cleanup_module();
     expect_nothing_left();
     user_log_clear();

@@ -1,313 +1,228 @@
 /* SPDX-License-Identifier: GPL-2.0 */
 /*
- * The one header through which the parvex units reach their platform.
+ * The contract between the parvex units and the platform they run on.
  *
- * The units use the kernel's own names (vmalloc, spin_lock, copy_from_user,
- * pr_err, ...) so that they build unchanged inside the kernel, where this
- * header maps onto <linux/...>.  Outside the kernel, kmod/user/ implements
- * the same calls on top of libc; the units themselves never see libc.
+ * The units (the .c files of kmod/) include this header and nothing else of the system.
+ * It has two halves, picked by __KERNEL__:
+ *
+ *   kmod/kernel/platform_kernel.h  the real kernel (Linux 6.1): <linux/...>
+ *                                  headers, plus the parvex_ helpers below,
+ *                                  implemented in kmod/kernel/.
+ *   kmod/user/platform_user.h      user space, for the tests: the same names
+ *                                  declared on top of the compiler's
+ *                                  freestanding headers, implemented on libc
+ *                                  and POSIX threads in kmod/user/.
+ *
+ * Part one: names the units use with the kernel's own 6.1 meaning and
+ * signature.  The half provides them (in the kernel most are macros, so they
+ * are not redeclared here).  Context: "any" includes softirq and code under a
+ * spin lock; "process" means a context that may sleep.
+ *
+ *   Types         u8 u16 u32 u64 s8 s16 s32 s64, size_t, bool, NULL, offsetof,
+ *                 static_assert, __user, __rcu, ARRAY_SIZE, likely, unlikely,
+ *                 container_of.
+ *   Errors        the kernel's numbers: EFAULT EINVAL ENOMEM EEXIST ENODEV
+ *                 ENOTTY EIO ENOIOCTLCMD; ERR_PTR PTR_ERR IS_ERR.
+ *   Bytes         memcpy memmove memset memcmp (any); memzero_explicit (any;
+ *                 never dropped as a dead store); cpu_to_be32 be32_to_cpu
+ *                 cpu_to_be16 be16_to_cpu.
+ *   Memory        vmalloc vzalloc (process, may sleep; null on failure);
+ *                 vfree (process; null allowed).
+ *   Caller        copy_from_user copy_to_user (process, may sleep: only in
+ *                 the caller's ioctl; they return the bytes NOT copied, and
+ *                 copy_from_user zeroes what it could not copy);
+ *                 compat_ptr(u32) (a 32-bit caller address as a pointer).
+ *   Log           pr_err(fmt, ...) (any; one kernel log entry at error level
+ *                 per call, the text exactly as formatted).
+ *   Spin locks    spinlock_t, spin_lock_init, spin_lock/spin_unlock (any),
+ *                 spin_lock_bh/spin_unlock_bh (process code taking a lock the
+ *                 softirq paths take too).  Nothing may sleep under them.
+ *   Atomics       atomic_t, atomic_read atomic_set atomic_inc atomic_dec
+ *                 atomic_xchg (any; each a full barrier where it returns a
+ *                 value, as in the kernel).
+ *   Semaphores    struct semaphore, sema_init, down (process, sleeps), up
+ *                 (any).
+ *   Threads       struct task_struct (opaque), kthread_create(fn, data, name)
+ *                 (process; a stopped thread or ERR_PTR), wake_up_process
+ *                 (any, also under spin locks), kthread_should_stop (in the
+ *                 thread), kthread_stop (process; wakes the thread, waits
+ *                 until its function has returned, then drops it: after it
+ *                 returns no module code runs in that thread), get_current,
+ *                 set_user_nice, set_current_state(TASK_INTERRUPTIBLE /
+ *                 TASK_RUNNING), schedule (in the thread; sleeps until woken
+ *                 when the state set was TASK_INTERRUPTIBLE).  Threads are
+ *                 not frozen.
+ *   RCU           rcu_read_lock/rcu_read_unlock (any; no sleeping in
+ *                 between), rcu_dereference(p) (inside a read section),
+ *                 rcu_assign_pointer(p, v) (publishes v after its contents),
+ *                 synchronize_rcu (process, sleeps: returns once every read
+ *                 section that might still see the old pointer has ended).
+ *   Sockets       struct socket, struct sk_buff (opaque), sock_release
+ *                 (process).
+ *   Lines         struct tty_struct, struct file (opaque); termios flags
+ *                 B38400 CS8 CREAD.
+ *   Netfilter     NF_ACCEPT NF_DROP; struct net_device (opaque).
+ *   Module        MODULE_LICENSE, module_param(name, uint, perm),
+ *                 module_init(fn), module_exit(fn).
+ *
+ * Part two, declared below: operations the platform offers under the
+ * project's prefix, where the kernel's own calls would drag in structures
+ * the units never touch or differ between kernel versions.
  */
 #ifndef PARVEX_PLATFORM_H
 #define PARVEX_PLATFORM_H
 
-/* Freestanding headers only: they come with the compiler, not with libc. */
-#include <stddef.h>
-#include <stdint.h>
-#include <stdbool.h>
+#ifdef __KERNEL__
+#include "kmod/kernel/platform_kernel.h"
+#else
+#include "kmod/user/platform_user.h"
+#endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-typedef uint8_t u8;
-typedef uint16_t u16;
-typedef uint32_t u32;
-typedef uint64_t u64;
-typedef int8_t s8;
-typedef int16_t s16;
-typedef int32_t s32;
-typedef int64_t s64;
-
-#define __user
-
-#ifndef __cplusplus
-#ifndef static_assert
-#define static_assert _Static_assert
-#endif
-#endif
-
-#define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
-#define likely(x) __builtin_expect(!!(x), 1)
-#define unlikely(x) __builtin_expect(!!(x), 0)
-#define container_of(ptr, type, member) \
-	((type *)((char *)(ptr) - offsetof(type, member)))
-
-/* Error numbers the module returns (negated), as the kernel numbers them. */
-#ifndef EFAULT
-#define EFAULT 14
-#endif
-#ifndef EEXIST
-#define EEXIST 17
-#endif
-#ifndef ENODEV
-#define ENODEV 19
-#endif
-#ifndef ENOIOCTLCMD
-#define ENOIOCTLCMD 515
-#endif
-
-/* Memory. */
-#ifndef __cplusplus
-void *memcpy(void *dst, const void *src, size_t n);
-void *memmove(void *dst, const void *src, size_t n);
-void *memset(void *dst, int c, size_t n);
-int memcmp(const void *a, const void *b, size_t n);
-#endif
-
-/* Virtually contiguous allocation; null on failure. */
-void *vmalloc(unsigned long size);
-/* vmalloc that hands out zeroed memory. */
-void *vzalloc(unsigned long size);
-/* Frees a block from vmalloc/vzalloc; null is allowed. */
-void vfree(const void *addr);
-
-/* Overwrites secrets; the compiler may not drop it as a dead store. */
-void memzero_explicit(void *s, size_t count);
-
-/*
- * Copies between the module and the calling process.  Both return the number
- * of bytes that could NOT be copied: 0 means the whole record arrived.
- */
-unsigned long copy_from_user(void *to, const void __user *from, unsigned long n);
-unsigned long copy_to_user(void __user *to, const void *from, unsigned long n);
-
-/* Spin locks: short critical sections, never sleep while holding one. */
-typedef struct {
-	volatile int locked;
-} spinlock_t;
-
-void spin_lock_init(spinlock_t *lock);
-void spin_lock(spinlock_t *lock);
-void spin_unlock(spinlock_t *lock);
-/* The variants for locks also taken on the network receive/output path. */
-void spin_lock_bh(spinlock_t *lock);
-void spin_unlock_bh(spinlock_t *lock);
-
-/* The kernel log at error level; each call is one log entry. */
-__attribute__((format(printf, 1, 2))) void pr_err(const char *fmt, ...);
-
-/* ------------------------------------------------------------------------
- * Data plane: worker threads, sleeping locks, atomics, UDP sockets, the
- * control device's lines and the IPv4 output hook.  Where the kernel call
- * would drag in structures the units never touch (sk_buff, msghdr), the
- * platform offers the one operation the units need instead.
- * ------------------------------------------------------------------------ */
-
-#define IS_ERR_VALUE(x) ((unsigned long)(void *)(x) >= (unsigned long)-4095)
-static inline void *ERR_PTR(long error) { return (void *)error; }
-static inline long PTR_ERR(const void *ptr) { return (long)ptr; }
-static inline bool IS_ERR(const void *ptr) { return IS_ERR_VALUE(ptr); }
-
-/* A 32-bit address of the calling process as a pointer. */
-static inline void __user *compat_ptr(u32 uptr)
-{
-	return (void __user *)(uintptr_t)uptr;
-}
-
-static inline u32 cpu_to_be32(u32 x) { return __builtin_bswap32(x); }
-static inline u32 be32_to_cpu(u32 x) { return __builtin_bswap32(x); }
-static inline u16 cpu_to_be16(u16 x) { return __builtin_bswap16(x); }
-static inline u16 be16_to_cpu(u16 x) { return __builtin_bswap16(x); }
-
-/* Atomic counters; every operation is a full barrier. */
-typedef struct {
-	int counter;
-} atomic_t;
-
-static inline int atomic_read(const atomic_t *v)
-{
-	return __atomic_load_n(&v->counter, __ATOMIC_SEQ_CST);
-}
-
-static inline void atomic_set(atomic_t *v, int i)
-{
-	__atomic_store_n(&v->counter, i, __ATOMIC_SEQ_CST);
-}
-
-static inline void atomic_inc(atomic_t *v)
-{
-	__atomic_add_fetch(&v->counter, 1, __ATOMIC_SEQ_CST);
-}
-
-static inline void atomic_dec(atomic_t *v)
-{
-	__atomic_sub_fetch(&v->counter, 1, __ATOMIC_SEQ_CST);
-}
-
-static inline int atomic_xchg(atomic_t *v, int i)
-{
-	return __atomic_exchange_n(&v->counter, i, __ATOMIC_SEQ_CST);
-}
-
-/* Binary sleeping locks: semaphores with an initial count of 1. */
-struct semaphore {
-	unsigned char opaque[128] __attribute__((aligned(16)));
-};
-
-void sema_init(struct semaphore *sem, int val);
-void down(struct semaphore *sem);
-void up(struct semaphore *sem);
-
-/* Kernel threads. */
-struct task_struct;
-
-#define TASK_RUNNING 0
-#define TASK_INTERRUPTIBLE 1
-
-/*
- * A stopped thread that runs fn(data) once woken; ERR_PTR on failure.  The
- * creator holds a reference to it (in the kernel: kthread_create followed by
- * get_task_struct), so the task stays valid after fn returns.
- */
-struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char *name);
-/* Drops the creator's reference, once the thread's function has returned. */
-void put_task_struct(struct task_struct *t);
-struct task_struct *get_current(void);
-void set_user_nice(struct task_struct *t, long nice);
-/* A set state of TASK_INTERRUPTIBLE makes schedule() sleep until woken. */
-void set_current_state(long state);
-void schedule(void);
-int wake_up_process(struct task_struct *t);
-void yield(void);
-
-/* UDP sockets of the kernel's own. */
 struct socket;
 struct sk_buff;
-
-/* An IPv4 datagram socket; 0 or a negative error. */
-int sock_create_udp(struct socket **res);
-void sock_set_reuseaddr(struct socket *sock);
-/* The socket's own allocations must not sleep (the receive path's context). */
-void sock_set_atomic_alloc(struct socket *sock);
-/* Binds to any local address and port (host order); 0 or a negative error. */
-int sock_bind_any(struct socket *sock, u16 port);
-/*
- * The data-ready notification, called in the network receive path with the
- * number of bytes queued; user data travels with the socket.
- */
-void sock_set_data_ready(struct socket *sock, void (*cb)(struct socket *sock, int bytes));
-/* One queued datagram without waiting, or null. */
-struct sk_buff *sock_recv_datagram(struct socket *sock);
-void skb_free_datagram(struct socket *sock, struct sk_buff *skb);
-/* Datagram length with its 8-byte UDP header. */
-int udp_skb_len(const struct sk_buff *skb);
-/* Source address and port, network order. */
-u32 udp_skb_saddr(const struct sk_buff *skb);
-u16 udp_skb_sport(const struct sk_buff *skb);
-/* Copies len bytes from offset (counted from the UDP header); 0 or negative. */
-int skb_copy_bits(const struct sk_buff *skb, int offset, void *to, int len);
-/* One datagram of a then b to addr:port (network order); bytes sent or -errno. */
-int sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
-	       const void *b, size_t blen);
-void sock_set_unicast_ttl(struct socket *sock, int ttl);
-/* Shuts both directions; the socket stays until sock_release. */
-void kernel_sock_shutdown(struct socket *sock);
-void sock_release(struct socket *sock);
-
-/* tty driver and lines. */
-struct file;
 struct tty_struct;
+struct file;
+struct net_device;
 
-#define TTY_DRIVER_TYPE_SYSTEM 0x0001
-#define SYSTEM_TYPE_TTY 0x0001
-#define TTY_DRIVER_REAL_RAW 0x0004
-#define TTY_DRIVER_DYNAMIC_DEV 0x0008
-#ifndef B38400
-#define B38400 0000017
-#endif
-#ifndef CS8
-#define CS8 0000060
-#endif
-#ifndef CREAD
-#define CREAD 0000200
-#endif
+/* ------------------------------------------------------------------------
+ * UDP sockets of the module's own (IPv4, in the initial network namespace).
+ * ------------------------------------------------------------------------ */
 
-struct ktermios {
+/* A new unbound IPv4 datagram socket in *res; 0 or a negative error.  Process. */
+int parvex_sock_create_udp(struct socket **res);
+/* Lets several sockets bind the same local address and port.  Process. */
+void parvex_sock_set_reuseaddr(struct socket *sock);
+/* The socket's own allocations never sleep (they happen on the receive path).  Process. */
+void parvex_sock_set_atomic_alloc(struct socket *sock);
+/* Binds to any local address and port (host order); 0 or a negative error.  Process. */
+int parvex_sock_bind_any(struct socket *sock, u16 port);
+/*
+ * From now on cb(data) runs whenever a datagram is queued on the socket: in
+ * the network receive path (softirq), possibly on several CPUs at once, so it
+ * must not sleep.  Process.
+ */
+void parvex_sock_set_data_ready(struct socket *sock, void (*cb)(void *data), void *data);
+/* One queued datagram without waiting, or null.  Any (the callback above calls it). */
+struct sk_buff *parvex_sock_recv_datagram(struct socket *sock);
+/* Gives back a datagram from parvex_sock_recv_datagram.  Any. */
+void parvex_skb_free_datagram(struct socket *sock, struct sk_buff *skb);
+/* Payload length of a received datagram, its UDP header not counted.  Any. */
+int parvex_udp_skb_len(const struct sk_buff *skb);
+/* Source address and port of a received datagram, network order.  Any. */
+u32 parvex_udp_skb_saddr(const struct sk_buff *skb);
+u16 parvex_udp_skb_sport(const struct sk_buff *skb);
+/* Copies len payload bytes from offset (0 = first payload byte); 0 or negative.  Any. */
+int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len);
+/*
+ * One datagram made of a[0..alen) then b[0..blen) to addr:port (network
+ * order): the bytes sent, or a negative error; never part of a datagram.
+ * Process (the sending thread), may sleep.
+ */
+int parvex_sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
+		      const void *b, size_t blen);
+/* Outer TTL of later datagrams: 1..255, or -1 for the system's default.  Process. */
+void parvex_sock_set_unicast_ttl(struct socket *sock, int ttl);
+/*
+ * Shuts both directions and detaches the data-ready callback: once it returns
+ * the callback is not running and is not called again.  The socket itself
+ * stays until sock_release.  Process.
+ */
+void parvex_sock_shutdown(struct socket *sock);
+
+/* ------------------------------------------------------------------------
+ * The control device: a tty driver of raw lines.
+ * ------------------------------------------------------------------------ */
+
+struct parvex_tty_ops {
+	/* Process, may sleep.  0 or a negative error. */
+	int (*open)(struct tty_struct *tty, struct file *filp);
+	/* Process, may sleep. */
+	void (*close)(struct tty_struct *tty, struct file *filp);
+	/*
+	 * One whole frame to send.  Called with bottom halves disabled and spin
+	 * locks held (the PPP transmit path), from several lines on different
+	 * CPUs at once: must not sleep; returns count or a negative error, never
+	 * a short count.
+	 */
+	int (*write)(struct tty_struct *tty, const unsigned char *buf, int count);
+	/*
+	 * Process, may sleep.  arg is an address in the calling process; a
+	 * 32-bit caller on a 64-bit kernel arrives here too, its arg already
+	 * converted (the records have the same layout for both).
+	 */
+	int (*ioctl)(struct tty_struct *tty, unsigned int cmd, unsigned long arg);
+};
+
+struct parvex_tty_config {
+	const char *driver_name;
+	const char *name;	/* device nodes are name0, name1, ... */
+	int lines;
+	/* Initial terminal settings of every line. */
 	u32 c_iflag;
 	u32 c_oflag;
 	u32 c_cflag;
 	u32 c_lflag;
+	const struct parvex_tty_ops *ops;
 };
 
-extern const struct ktermios tty_std_termios;
+struct parvex_tty_driver;
 
-struct tty_operations {
-	int (*open)(struct tty_struct *tty, struct file *filp);
-	void (*close)(struct tty_struct *tty, struct file *filp);
-	int (*write)(struct tty_struct *tty, const unsigned char *buf, int count);
-	int (*ioctl)(struct tty_struct *tty, struct file *file, unsigned int cmd,
-		     unsigned long arg);
-};
-
-struct tty_driver {
-	const char *driver_name;
-	const char *name;
-	int major;
-	int minor_start;
-	int num;
-	short type;
-	short subtype;
-	struct ktermios init_termios;
-	unsigned long flags;
-	const struct tty_operations *ops;
-	void *platform;
-};
-
-/* A driver of lines lines, or null. */
-struct tty_driver *alloc_tty_driver(int lines);
-void put_tty_driver(struct tty_driver *driver);
-void tty_set_operations(struct tty_driver *driver, const struct tty_operations *op);
-int tty_register_driver(struct tty_driver *driver);
-int tty_unregister_driver(struct tty_driver *driver);
-/* Hands one whole frame to the line discipline's receive routine. */
-void tty_ldisc_receive(struct tty_struct *tty, const u8 *data, int count);
 /*
- * Wakes whoever waits to read or write, clears packet mode, and tells a
- * linked peer line (as a pty has) that this side closed.
+ * Registers a driver of raw lines with a major number the system assigns and
+ * every line's device ready to open.  The driver, or ERR_PTR(-ENOMEM) when it
+ * cannot be allocated, or ERR_PTR of another error when registering fails.
+ * Process.
  */
-void tty_hangup_waiters(struct tty_struct *tty);
+struct parvex_tty_driver *parvex_tty_register(const struct parvex_tty_config *config);
+/* Removes the lines and the driver.  Process. */
+void parvex_tty_unregister(struct parvex_tty_driver *driver);
+/*
+ * Hands one whole frame to the line discipline's receive routine in one
+ * call.  Process only (the sleeping lock of the PPP discipline): the worker
+ * threads call it, never the socket callback.
+ */
+void parvex_tty_deliver(struct tty_struct *tty, const u8 *data, int count);
+/*
+ * Wakes whoever waits to read or write on the line, as a hang-up does.
+ * Process.
+ */
+void parvex_tty_hangup_waiters(struct tty_struct *tty);
 
-/* Module load parameters and licence. */
-#define module_param(name, type, perm) \
-	static const void *const __param_##name __attribute__((used)) = &(name)
-#define MODULE_LICENSE(license) \
-	static const char __module_license[] __attribute__((used)) = license
+/* ------------------------------------------------------------------------
+ * Output hooks: every packet the host sends, after routing.
+ * ------------------------------------------------------------------------ */
 
-/* The IPv4 output hook. */
-#define NF_DROP 0
-#define NF_ACCEPT 1
-#define NFPROTO_IPV4 2
-#define NF_INET_POST_ROUTING 4
-#define NF_IP_PRI_FIRST (-2147483647 - 1)
+#define PARVEX_HOOK_IPV4 0
+#define PARVEX_HOOK_IPV6 1
 
-struct net_device;
-typedef int (*nf_okfn_t)(struct sk_buff *skb);
-typedef unsigned int nf_hookfn(unsigned int hooknum, struct sk_buff *skb,
-			       const struct net_device *in, const struct net_device *out,
-			       nf_okfn_t okfn);
+/*
+ * Called for each outgoing packet of the hook's family, in softirq context or
+ * with bottom halves disabled, on any CPU at once: must not sleep.  out is the
+ * device the packet leaves by (may be null).  Returns NF_ACCEPT or NF_DROP.
+ */
+typedef unsigned int parvex_hookfn(struct sk_buff *skb, const struct net_device *out);
 
-struct nf_hook_ops {
-	nf_hookfn *hook;
-	int pf;
-	unsigned int hooknum;
-	int priority;
+struct parvex_hook {
+	parvex_hookfn *fn;
+	int family;		/* PARVEX_HOOK_IPV4 or PARVEX_HOOK_IPV6 */
+	void *platform;		/* the platform's own; the units leave it alone */
 };
 
-int nf_register_hook(struct nf_hook_ops *reg);
-void nf_unregister_hook(struct nf_hook_ops *reg);
-bool skb_is_ipv4(const struct sk_buff *skb);
-/* Destination of an IPv4 packet, network order. */
-u32 skb_ipv4_daddr(const struct sk_buff *skb);
+/*
+ * Registers the hook at the last point of the output path, ahead of every
+ * other hook there; 0 or a negative error.  Process.
+ */
+int parvex_hook_register(struct parvex_hook *hook);
+/* Once it returns, the hook's function is not running and not called again.  Process. */
+void parvex_hook_unregister(struct parvex_hook *hook);
+/* Destination of a packet given to an IPv4 hook, network order.  Any. */
+u32 parvex_skb_ipv4_daddr(const struct sk_buff *skb);
+/* Whether a device is a loopback device (null: no).  Any. */
+bool parvex_dev_is_loopback(const struct net_device *dev);
 
 #ifdef __cplusplus
 }

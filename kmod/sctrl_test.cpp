@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "kmod/testing/recorder.h"
-#include "kmod/user/platform_user.h"
+#include "kmod/user/controls_user.h"
 
 using kmod_testing::recorder;
 using Bytes = std::vector<uint8_t>;

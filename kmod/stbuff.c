@@ -14,11 +14,12 @@
 #define STBUFF_NICE (-10)
 
 struct stbuff_queue {
+	/* The ring; producers see it through slots, null once the ring is closed. */
+	struct stbuff_slot *ring;
 	struct stbuff_slot *slots;
 	u32 write_index;	/* producer side, under producer_lock */
 	u32 read_index;		/* consumer thread only */
 	atomic_t occupied;
-	atomic_t alive;
 	atomic_t stop;
 	atomic_t pending;
 	struct task_struct *thread;
@@ -42,27 +43,43 @@ u32 st_update_buffer_pointer(u32 index)
 
 static int queue_alloc(struct stbuff_queue *q)
 {
-	q->slots = vzalloc(sizeof(*q->slots) * STBUFF_SLOTS);
-	if (!q->slots)
+	q->ring = vzalloc(sizeof(*q->ring) * STBUFF_SLOTS);
+	if (!q->ring)
 		return -1;
+	q->slots = q->ring;
 	q->write_index = 0;
 	q->read_index = 0;
 	atomic_set(&q->occupied, 0);
-	atomic_set(&q->alive, 0);
 	atomic_set(&q->stop, 0);
 	atomic_set(&q->pending, 0);
-	spin_lock_init(&q->producer_lock);
 	return 0;
 }
 
-static void queue_free(struct stbuff_queue *q)
+/* Empty and closed, so that a failed start tears down whatever it got to. */
+static void queue_init(struct stbuff_queue *q)
 {
-	struct stbuff_slot *slots = q->slots;
+	spin_lock_init(&q->producer_lock);
+	q->ring = NULL;
+	q->slots = NULL;
+	q->thread = NULL;
+}
 
+/*
+ * Closed under the producer lock, a ring takes no more frames, so no producer
+ * wakes a thread any more; its slots stay for a consumer still at work.
+ */
+static void queue_close(struct stbuff_queue *q)
+{
 	spin_lock_bh(&q->producer_lock);
 	q->slots = NULL;
 	spin_unlock_bh(&q->producer_lock);
-	vfree(slots);
+}
+
+/* Once no thread works the ring any more. */
+static void queue_free(struct stbuff_queue *q)
+{
+	vfree(q->ring);
+	q->ring = NULL;
 }
 
 /* The slot at the write index if limit slots are not all taken; holds the producer lock. */
@@ -101,7 +118,7 @@ static struct stbuff_slot *queue_take(struct stbuff_queue *q, struct stbuff_queu
 
 	if (atomic_read(&worker->stop) || atomic_read(&q->occupied) <= 0)
 		return NULL;
-	slot = &q->slots[q->read_index];
+	slot = &q->ring[q->read_index];
 	q->read_index = st_update_buffer_pointer(q->read_index);
 	return slot;
 }
@@ -251,14 +268,15 @@ static void outstream_drain(void)
 /*
  * The state is set to sleeping before the flags are read: a commit between
  * the test and schedule() sets the thread running again, so it is not lost.
+ * The thread ends only when stopped, so kthread_stop always finds it.
+ * Kernel threads are left alone by the freezer unless they ask otherwise.
  */
-static int thread_loop(struct stbuff_queue *q, bool (*pending)(void), void (*drain)(void))
+static int thread_loop(bool (*pending)(void), void (*drain)(void))
 {
-	/* Kernel threads are left alone by the freezer unless they ask otherwise. */
 	set_user_nice(get_current(), STBUFF_NICE);
 	for (;;) {
 		set_current_state(TASK_INTERRUPTIBLE);
-		if (atomic_read(&q->stop))
+		if (kthread_should_stop())
 			break;
 		if (!pending()) {
 			schedule();
@@ -268,23 +286,21 @@ static int thread_loop(struct stbuff_queue *q, bool (*pending)(void), void (*dra
 		drain();
 	}
 	set_current_state(TASK_RUNNING);
-	atomic_dec(&q->alive);
 	return 0;
 }
 
 int stbuff_instream_run(void *data)
 {
 	(void)data;
-	return thread_loop(&instream_queue, instream_pending, instream_drain);
+	return thread_loop(instream_pending, instream_drain);
 }
 
 int stbuff_outstream_run(void *data)
 {
 	(void)data;
-	return thread_loop(&outstream_queue, outstream_pending, outstream_drain);
+	return thread_loop(outstream_pending, outstream_drain);
 }
 
-/* The alive count is raised before the thread runs, so a stop right away still waits for it. */
 static int thread_start(struct stbuff_queue *q, int (*run)(void *data), const char *name)
 {
 	struct task_struct *t = kthread_create(run, NULL, name);
@@ -292,72 +308,54 @@ static int thread_start(struct stbuff_queue *q, int (*run)(void *data), const ch
 	if (IS_ERR(t))
 		return -1;
 	q->thread = t;
-	atomic_inc(&q->alive);
 	wake_up_process(t);
 	return 0;
 }
 
-static void thread_signal_stop(struct stbuff_queue *q)
-{
-	atomic_set(&q->stop, 1);
-	wake_up_process(q->thread);
-}
-
-static void thread_wait_stopped(struct stbuff_queue *q)
-{
-	while (atomic_read(&q->alive))
-		yield();
-}
-
+/* Waits until the thread's function has returned; the task is gone after it. */
 static void thread_stop(struct stbuff_queue *q)
 {
-	thread_signal_stop(q);
-	thread_wait_stopped(q);
+	if (!q->thread)
+		return;
+	kthread_stop(q->thread);
+	q->thread = NULL;
 }
 
-/* Only once no thread can commit an event any more, which wakes "parvex_in". */
-static void thread_put(struct stbuff_queue *q)
+/*
+ * Every ring is closed to producers first, so nothing wakes a thread being
+ * stopped; then both stop draining, so neither goes on working while the
+ * other is awaited; the rings go once both threads are gone.
+ */
+static void stbuff_teardown(void)
 {
-	put_task_struct(q->thread);
-	q->thread = NULL;
+	queue_close(&logger_queue);
+	queue_close(&instream_queue);
+	queue_close(&outstream_queue);
+	atomic_set(&instream_queue.stop, 1);
+	atomic_set(&outstream_queue.stop, 1);
+	thread_stop(&instream_queue);
+	thread_stop(&outstream_queue);
+	queue_free(&outstream_queue);
+	queue_free(&instream_queue);
+	queue_free(&logger_queue);
 }
 
 int stbuff_init(void)
 {
-	if (queue_alloc(&logger_queue))
+	queue_init(&logger_queue);
+	queue_init(&instream_queue);
+	queue_init(&outstream_queue);
+	if (queue_alloc(&logger_queue) || queue_alloc(&instream_queue) ||
+	    queue_alloc(&outstream_queue) ||
+	    thread_start(&instream_queue, stbuff_instream_run, "parvex_in") ||
+	    thread_start(&outstream_queue, stbuff_outstream_run, "parvex_out")) {
+		stbuff_teardown();
 		return -1;
-	if (queue_alloc(&instream_queue))
-		goto free_logger;
-	if (thread_start(&instream_queue, stbuff_instream_run, "parvex_in"))
-		goto free_instream;
-	if (queue_alloc(&outstream_queue))
-		goto stop_instream;
-	if (thread_start(&outstream_queue, stbuff_outstream_run, "parvex_out"))
-		goto free_outstream;
+	}
 	return 0;
-
-free_outstream:
-	queue_free(&outstream_queue);
-stop_instream:
-	thread_stop(&instream_queue);
-	thread_put(&instream_queue);
-free_instream:
-	queue_free(&instream_queue);
-free_logger:
-	queue_free(&logger_queue);
-	return -1;
 }
 
 void stbuff_exit(void)
 {
-	/* Both stop first, so neither goes on draining while the other is awaited. */
-	thread_signal_stop(&instream_queue);
-	thread_signal_stop(&outstream_queue);
-	thread_wait_stopped(&instream_queue);
-	queue_free(&instream_queue);
-	thread_wait_stopped(&outstream_queue);
-	queue_free(&outstream_queue);
-	thread_put(&instream_queue);
-	thread_put(&outstream_queue);
-	queue_free(&logger_queue);
+	stbuff_teardown();
 }

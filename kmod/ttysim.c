@@ -13,39 +13,36 @@
 #include "kmod/sync.h"
 #include "kmod/udpt.h"
 
-static struct tty_driver *ttysim_driver;
+static struct parvex_tty_driver *ttysim_driver;
 
-static const struct tty_operations ttysim_ops = {
+static const struct parvex_tty_ops ttysim_ops = {
 	.open = ttysim_open,
 	.close = ttysim_close,
 	.write = ttysim_write,
 	.ioctl = ttysim_ioctl,
 };
 
+/* Raw 8-bit lines: nothing of the terminal's processing touches a frame. */
+static const struct parvex_tty_config ttysim_config = {
+	.driver_name = "ttysim",
+	.name = "ttysim",
+	.lines = TTYSIM_LINES,
+	.c_iflag = 0,
+	.c_oflag = 0,
+	.c_cflag = B38400 | CS8 | CREAD,
+	.c_lflag = 0,
+	.ops = &ttysim_ops,
+};
+
 int ttysim_init(void)
 {
-	struct tty_driver *driver = alloc_tty_driver(TTYSIM_LINES);
+	struct parvex_tty_driver *driver = parvex_tty_register(&ttysim_config);
 
-	if (!driver) {
-		pr_err("Couldn't allocate ttysim driver");
-		return -1;
-	}
-	driver->driver_name = "ttysim";
-	driver->name = "ttysim";
-	driver->major = 0;	/* assigned by the system */
-	driver->minor_start = 0;
-	driver->type = TTY_DRIVER_TYPE_SYSTEM;
-	driver->subtype = SYSTEM_TYPE_TTY;
-	driver->init_termios = tty_std_termios;
-	driver->init_termios.c_iflag = 0;
-	driver->init_termios.c_oflag = 0;
-	driver->init_termios.c_lflag = 0;
-	driver->init_termios.c_cflag = B38400 | CS8 | CREAD;
-	driver->flags = TTY_DRIVER_REAL_RAW | TTY_DRIVER_DYNAMIC_DEV;
-	tty_set_operations(driver, &ttysim_ops);
-	if (tty_register_driver(driver)) {
-		pr_err("Couldn't register ttysim driver");
-		put_tty_driver(driver);
+	if (IS_ERR(driver)) {
+		if (PTR_ERR(driver) == -ENOMEM)
+			pr_err("Couldn't allocate ttysim driver");
+		else
+			pr_err("Couldn't register ttysim driver");
 		return -1;
 	}
 	ttysim_driver = driver;
@@ -55,8 +52,7 @@ int ttysim_init(void)
 
 void ttysim_exit(void)
 {
-	tty_unregister_driver(ttysim_driver);
-	put_tty_driver(ttysim_driver);
+	parvex_tty_unregister(ttysim_driver);
 	ttysim_driver = NULL;
 }
 
@@ -94,7 +90,7 @@ void ttysim_close(struct tty_struct *tty, struct file *filp)
 {
 	(void)filp;
 	ttysim_delete(tty);
-	tty_hangup_waiters(tty);
+	parvex_tty_hangup_waiters(tty);
 }
 
 int ttysim_write(struct tty_struct *tty, const unsigned char *buf, int count)
@@ -122,7 +118,7 @@ void ttysim_instream_put(struct sctrl_session *s)
 		frame[2] = 0xC0;
 		frame[3] = 0x01;
 	}
-	tty_ldisc_receive(s->tty, frame, s->in.len);
+	parvex_tty_deliver(s->tty, frame, s->in.len);
 }
 
 /* The set-up steps after the record is in place; the first failure ends it. */
@@ -224,13 +220,12 @@ static int ttysim_session_command(struct sctrl_session *s, unsigned int cmd, voi
 	}
 }
 
-int ttysim_ioctl(struct tty_struct *tty, struct file *file, unsigned int cmd, unsigned long arg)
+int ttysim_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg)
 {
 	void __user *uarg = (void __user *)arg;
 	struct sctrl_session *s;
 	int ret;
 
-	(void)file;
 	switch (cmd) {
 	case TTYSIM_CREATE_SESSION:
 		return ttysim_create_session(tty, uarg);

@@ -25,7 +25,7 @@ int ttysim_open(struct tty_struct *tty, struct file *filp);
 void ttysim_close(struct tty_struct *tty, struct file *filp);
 /* Queues one frame for sending: count, or -1. */
 int ttysim_write(struct tty_struct *tty, const unsigned char *buf, int count);
-int ttysim_ioctl(struct tty_struct *tty, struct file *file, unsigned int cmd, unsigned long arg);
+int ttysim_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg);
 
 /* Delivers the session's inbound frame up its line. */
 void ttysim_instream_put(struct sctrl_session *s);

@@ -11,18 +11,13 @@ namespace {
 using Ttysim = LiveModule;
 
 TEST_F(Ttysim, DriverIsRegisteredAsSixteenRawLines) {
-  const tty_driver *d = user_tty_driver();
+  const parvex_tty_config *d = user_tty_driver();
   ASSERT_NE(d, nullptr);
   EXPECT_STREQ(d->driver_name, "ttysim");
   EXPECT_STREQ(d->name, "ttysim");
-  EXPECT_EQ(d->num, 16);
-  EXPECT_EQ(d->major, 0);
-  EXPECT_EQ(d->minor_start, 0);
-  EXPECT_EQ(d->type, TTY_DRIVER_TYPE_SYSTEM);
-  EXPECT_EQ(d->subtype, SYSTEM_TYPE_TTY);
-  EXPECT_EQ(d->init_termios.c_cflag, 0xBFu);
-  EXPECT_EQ(d->init_termios.c_iflag | d->init_termios.c_oflag | d->init_termios.c_lflag, 0u);
-  EXPECT_EQ(d->flags, static_cast<unsigned long>(TTY_DRIVER_REAL_RAW | TTY_DRIVER_DYNAMIC_DEV));
+  EXPECT_EQ(d->lines, 16);
+  EXPECT_EQ(d->c_cflag, 0xBFu);
+  EXPECT_EQ(d->c_iflag | d->c_oflag | d->c_lflag, 0u);
   EXPECT_EQ(user_tty_open(16), nullptr);
   EXPECT_EQ(user_tty_open_without_line(), -19);
 }

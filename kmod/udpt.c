@@ -8,8 +8,6 @@
 #include "kmod/sctrl.h"
 #include "kmod/stbuff.h"
 
-#define UDP_HEADER 8
-
 static struct udpt_sock *udpt_data;
 
 int udpt_init(void)
@@ -41,7 +39,7 @@ static void udpt_release(struct udpt_sock *rec)
 {
 	udpt_unlink(rec);
 	if (rec->sock) {
-		kernel_sock_shutdown(rec->sock);
+		parvex_sock_shutdown(rec->sock);
 		sock_release(rec->sock);
 	}
 	vfree(rec);
@@ -63,20 +61,22 @@ struct udpt_sock *udpt_find_sock(u32 local_addr, u16 local_port)
 	return NULL;
 }
 
-static struct socket *udpt_open_socket(u16 port)
+static struct socket *udpt_open_socket(struct udpt_sock *rec)
 {
 	struct socket *sock;
 
-	if (sock_create_udp(&sock) < 0) {
+	if (parvex_sock_create_udp(&sock) < 0) {
 		pr_err("sock_create failed");
 		return NULL;
 	}
-	sock_set_reuseaddr(sock);
-	sock_set_atomic_alloc(sock);
+	parvex_sock_set_reuseaddr(sock);
+	parvex_sock_set_atomic_alloc(sock);
 	/* Unbound, the system picks the source port with the first datagram. */
-	if (sock_bind_any(sock, port) < 0)
+	if (parvex_sock_bind_any(sock, rec->local_port) < 0)
 		pr_err("sock bind failed");
-	sock_set_data_ready(sock, udpt_cb_data_ready);
+	/* In place before the first notification, which may come at once. */
+	rec->sock = sock;
+	parvex_sock_set_data_ready(sock, udpt_cb_data_ready, rec);
 	return sock;
 }
 
@@ -91,13 +91,12 @@ int udpt_create(struct sctrl_session *s)
 		rec = vzalloc(sizeof(*rec));
 		if (!rec)
 			return -EFAULT;
-		rec->sock = udpt_open_socket(s->params.local_port);
-		if (!rec->sock) {
+		rec->local_addr = s->params.local_addr;
+		rec->local_port = s->params.local_port;
+		if (!udpt_open_socket(rec)) {
 			vfree(rec);
 			return -EFAULT;
 		}
-		rec->local_addr = s->params.local_addr;
-		rec->local_port = s->params.local_port;
 		udpt_link(rec);
 	}
 	rec->users++;
@@ -124,16 +123,16 @@ int udpt_close(struct sctrl_session *s)
 	return 0;
 }
 
-void udpt_cb_data_ready(struct socket *sock, int bytes)
+void udpt_cb_data_ready(void *data)
 {
-	struct sk_buff *skb = sock_recv_datagram(sock);
+	struct udpt_sock *rec = data;
+	struct sk_buff *skb = parvex_sock_recv_datagram(rec->sock);
 	struct stbuff_slot *slot;
 	s32 len;
 
-	(void)bytes;
 	if (!skb)
 		return;
-	len = udp_skb_len(skb) - UDP_HEADER;
+	len = parvex_udp_skb_len(skb);
 	if (len < 1 || len > STBUFF_DATA_SIZE) {
 		pr_err("packet has invalid length %d bytes", len);
 		goto out;
@@ -141,17 +140,17 @@ void udpt_cb_data_ready(struct socket *sock, int bytes)
 	slot = stbuff_instream_put_begin(len);
 	if (!slot)
 		goto out;	/* ring full: dropped without a word */
-	if (skb_copy_bits(skb, UDP_HEADER, slot->data, len)) {
+	if (parvex_udp_skb_copy(skb, 0, slot->data, len)) {
 		pr_err("skb_copy_bits error ");
 		stbuff_instream_put_cancel();
 		goto out;
 	}
-	slot->peer_addr = be32_to_cpu(udp_skb_saddr(skb));
-	slot->peer_port = be16_to_cpu(udp_skb_sport(skb));
+	slot->peer_addr = be32_to_cpu(parvex_udp_skb_saddr(skb));
+	slot->peer_port = be16_to_cpu(parvex_udp_skb_sport(skb));
 	slot->len = len;
 	stbuff_instream_put_finish();
 out:
-	skb_free_datagram(sock, skb);
+	parvex_skb_free_datagram(rec->sock, skb);
 }
 
 void udpt_outstream_put(struct sctrl_session *s)
@@ -167,8 +166,8 @@ void udpt_outstream_put(struct sctrl_session *s)
 	}
 	f = &s->out;
 	if (f->ttl >= 0)
-		sock_set_unicast_ttl(s->sock, f->ttl);
-	ret = sock_send2(s->sock, cpu_to_be32(s->params.peer_addr), cpu_to_be16(s->params.peer_port),
+		parvex_sock_set_unicast_ttl(s->sock, f->ttl);
+	ret = parvex_sock_send2(s->sock, cpu_to_be32(s->params.peer_addr), cpu_to_be16(s->params.peer_port),
 			 f->header, (size_t)f->header_len, f->data, (size_t)f->len);
 	if (ret < 0)
 		pr_err("send packet error %d ", -ret);

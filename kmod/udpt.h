@@ -29,8 +29,8 @@ void udpt_exit(void);
 int udpt_create(struct sctrl_session *s);
 /* Drops the session's reference; the last one releases the socket. */
 int udpt_close(struct sctrl_session *s);
-/* Queues one received datagram on the inbound ring (network receive path). */
-void udpt_cb_data_ready(struct socket *sock, int bytes);
+/* Queues one received datagram of the udpt_sock data on the inbound ring (network receive path). */
+void udpt_cb_data_ready(void *data);
 struct udpt_sock *udpt_find_sock(u32 local_addr, u16 local_port);
 
 /* Sends the session's wire header and outbound frame as one datagram. */

@@ -7,7 +7,7 @@
 #include "kmod/stbuff.h"
 #include "kmod/ttysim.h"
 #include "kmod/udpt.h"
-#include "kmod/user/platform_user.h"
+#include "kmod/user/controls_user.h"
 
 namespace kmod_testing {
 

@@ -15,19 +15,19 @@ extern "C" {
 #endif
 
 struct tty_struct;
-struct tty_driver;
+struct parvex_tty_config;
 
 /* Threads started by kthread_create whose function has not returned. */
 int user_threads_alive(void);
 /* The next n thread creations succeed, the one after fails; -1 never fails. */
 void user_fail_thread_after(int n);
 
-/* Makes the next sock_create_udp fail once. */
+/* Makes the next parvex_sock_create_udp fail once. */
 void user_fail_socket_create(void);
 
-/* The registered tty driver, or null. */
-const struct tty_driver *user_tty_driver(void);
-/* Makes the next alloc_tty_driver (tty_register_driver) fail once. */
+/* The registered tty driver's configuration, or null. */
+const struct parvex_tty_config *user_tty_driver(void);
+/* Makes the next parvex_tty_register fail once (as allocation, as registration). */
 void user_fail_tty_alloc(void);
 void user_fail_tty_register(void);
 
@@ -44,13 +44,13 @@ int user_tty_hangups(struct tty_struct *tty);
 /* Closes the line; delivered frames not read are discarded. */
 void user_tty_close(struct tty_struct *tty);
 
-/* The verdict of the output hook for an IPv4 packet (header first). */
+/* The verdict of the IPv4 output hook for a packet (header first); accepted without one. */
 unsigned int user_output_ipv4(const void *packet, size_t len);
-/* The verdict for a packet of another protocol. */
-unsigned int user_output_other(void);
-/* Whether an output hook is registered. */
-int user_output_hook_registered(void);
-/* Makes the next nf_register_hook fail once. */
+/* The verdict of the IPv6 output hook for a packet leaving by loopback or not. */
+unsigned int user_output_ipv6(int loopback);
+/* Whether an output hook of that family (PARVEX_HOOK_IPV4, _IPV6) is registered. */
+int user_output_hook_registered(int family);
+/* Makes the next parvex_hook_register fail once. */
 void user_fail_hook_register(void);
 
 /*

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0
-/* The IPv4 output hook: tests hand packets to whatever hook is registered. */
+/* The output hooks: tests hand packets to whatever hook is registered. */
 #include <errno.h>
 #include <string.h>
 
@@ -7,67 +7,96 @@
 #include "kmod/user/devices_user.h"
 #include "kmod/user/skb.h"
 
-static struct nf_hook_ops *registered;
+/* One hook per family; a call in progress finishes before unregistering returns. */
+static struct parvex_hook *registered[2];
 static atomic_t register_fails;
+static atomic_t running[2];
+
+/* The devices a packet leaves by: only whether it is loopback matters. */
+struct net_device {
+	bool loopback;
+};
+
+static const struct net_device loopback_dev = { .loopback = true };
+static const struct net_device ethernet_dev = { .loopback = false };
 
 void user_fail_hook_register(void)
 {
 	atomic_set(&register_fails, 1);
 }
 
-int nf_register_hook(struct nf_hook_ops *reg)
+static bool family_valid(int family)
 {
+	return family == PARVEX_HOOK_IPV4 || family == PARVEX_HOOK_IPV6;
+}
+
+int parvex_hook_register(struct parvex_hook *hook)
+{
+	struct parvex_hook *none = NULL;
+
 	if (atomic_xchg(&register_fails, 0))
 		return -ENOMEM;
-	if (__atomic_load_n(&registered, __ATOMIC_SEQ_CST))
+	if (!family_valid(hook->family) || !hook->fn)
+		return -EINVAL;
+	if (!__atomic_compare_exchange_n(&registered[hook->family], &none, hook, false,
+					 __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
 		return -EBUSY;
-	__atomic_store_n(&registered, reg, __ATOMIC_SEQ_CST);
 	return 0;
 }
 
-void nf_unregister_hook(struct nf_hook_ops *reg)
+void parvex_hook_unregister(struct parvex_hook *hook)
 {
-	__atomic_compare_exchange_n(&registered, &reg, NULL, false, __ATOMIC_SEQ_CST,
-				    __ATOMIC_SEQ_CST);
+	if (!family_valid(hook->family))
+		return;
+	__atomic_compare_exchange_n(&registered[hook->family], &hook, NULL, false,
+				    __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+	while (atomic_read(&running[hook->family]))
+		;
 }
 
-int user_output_hook_registered(void)
+int user_output_hook_registered(int family)
 {
-	return __atomic_load_n(&registered, __ATOMIC_SEQ_CST) != NULL;
+	return family_valid(family) && __atomic_load_n(&registered[family], __ATOMIC_SEQ_CST);
 }
 
-static unsigned int verdict(struct sk_buff *skb)
+static unsigned int verdict(int family, struct sk_buff *skb, const struct net_device *out)
 {
-	struct nf_hook_ops *reg = __atomic_load_n(&registered, __ATOMIC_SEQ_CST);
+	struct parvex_hook *hook;
+	unsigned int v = NF_ACCEPT;
 
-	if (!reg)
-		return NF_ACCEPT;
-	return reg->hook(reg->hooknum, skb, NULL, NULL, NULL);
+	atomic_inc(&running[family]);
+	hook = __atomic_load_n(&registered[family], __ATOMIC_SEQ_CST);
+	if (hook)
+		v = hook->fn(skb, out);
+	atomic_dec(&running[family]);
+	return v;
 }
 
 unsigned int user_output_ipv4(const void *packet, size_t len)
 {
 	struct sk_buff skb = { .ipv4 = true, .len = (int)len, .data = packet, .size = len };
 
-	return verdict(&skb);
+	if (len < 20)
+		return NF_ACCEPT;	/* the stack never hands on such a packet */
+	return verdict(PARVEX_HOOK_IPV4, &skb, &ethernet_dev);
 }
 
-unsigned int user_output_other(void)
+unsigned int user_output_ipv6(int loopback)
 {
 	struct sk_buff skb = { .ipv4 = false };
 
-	return verdict(&skb);
+	return verdict(PARVEX_HOOK_IPV6, &skb, loopback ? &loopback_dev : &ethernet_dev);
 }
 
-bool skb_is_ipv4(const struct sk_buff *skb)
-{
-	return skb->ipv4 && skb->size >= 20;
-}
-
-u32 skb_ipv4_daddr(const struct sk_buff *skb)
+u32 parvex_skb_ipv4_daddr(const struct sk_buff *skb)
 {
 	u32 daddr;
 
 	memcpy(&daddr, skb->data + 16, sizeof(daddr));
 	return daddr;
+}
+
+bool parvex_dev_is_loopback(const struct net_device *dev)
+{
+	return dev && dev->loopback;
 }

@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "kmod/platform.h"
-#include "kmod/user/platform_user.h"
+#include "kmod/user/controls_user.h"
 
 static pthread_mutex_t user_lock = PTHREAD_MUTEX_INITIALIZER;
 static long allocs_left = -1;
@@ -190,4 +190,27 @@ void user_log_clear(void)
 	while (log_used)
 		free(log_entries[--log_used]);
 	pthread_mutex_unlock(&user_lock);
+}
+
+/*
+ * RCU: readers share one lock, synchronize_rcu takes it exclusively once, so
+ * every read section begun before it has ended when it returns.  Readers are
+ * preferred (the default), so nested read sections never wait for a writer.
+ */
+static pthread_rwlock_t rcu_lock = PTHREAD_RWLOCK_INITIALIZER;
+
+void rcu_read_lock(void)
+{
+	pthread_rwlock_rdlock(&rcu_lock);
+}
+
+void rcu_read_unlock(void)
+{
+	pthread_rwlock_unlock(&rcu_lock);
+}
+
+void synchronize_rcu(void)
+{
+	pthread_rwlock_wrlock(&rcu_lock);
+	pthread_rwlock_unlock(&rcu_lock);
 }

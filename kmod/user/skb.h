@@ -8,7 +8,7 @@
 struct sk_buff {
 	struct sk_buff *next;
 	bool ipv4;
-	int len;	/* UDP: with the 8-byte header */
+	int len;	/* UDP: the payload length as received */
 	u32 saddr;	/* network order */
 	u16 sport;	/* network order */
 	const u8 *data;	/* UDP: the payload; output: the IPv4 header */

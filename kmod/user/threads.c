@@ -18,9 +18,11 @@ struct task_struct {
 	pthread_t thread;
 	int state;		/* a futex word: sleepers wait on it, wakers flip it */
 	bool started;
+	bool should_stop;	/* set by kthread_stop */
 	pid_t tid;
 	int (*fn)(void *data);
 	void *data;
+	int ret;
 	char name[16];
 };
 
@@ -59,7 +61,9 @@ static void *task_main(void *arg)
 	pthread_setname_np(pthread_self(), t->name);
 	/* Created sleeping (kthread_create), it waits for its first wake-up. */
 	schedule();
-	t->fn(t->data);
+	/* Stopped before it ever ran, the function is not called (as in the kernel). */
+	if (!__atomic_load_n(&t->should_stop, __ATOMIC_SEQ_CST))
+		t->ret = t->fn(t->data);
 	atomic_dec(&threads_alive);
 	return NULL;
 }
@@ -87,11 +91,24 @@ struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char
 	return t;
 }
 
-void put_task_struct(struct task_struct *t)
+bool kthread_should_stop(void)
 {
+	struct task_struct *t = current_task;
+
+	return t && __atomic_load_n(&t->should_stop, __ATOMIC_SEQ_CST);
+}
+
+int kthread_stop(struct task_struct *t)
+{
+	int ret;
+
+	__atomic_store_n(&t->should_stop, true, __ATOMIC_SEQ_CST);
+	wake_up_process(t);
 	if (t->started)
 		pthread_join(t->thread, NULL);
+	ret = t->ret;
 	free(t);
+	return ret;
 }
 
 struct task_struct *get_current(void)
@@ -143,11 +160,6 @@ int wake_up_process(struct task_struct *t)
 		return 0;
 	syscall(SYS_futex, &t->state, FUTEX_WAKE_PRIVATE, 1, NULL, NULL, 0);
 	return 1;
-}
-
-void yield(void)
-{
-	sched_yield();
 }
 
 /* A semaphore: count, and the condition its sleepers wait on. */

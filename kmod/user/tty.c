@@ -16,15 +16,6 @@
 #include "kmod/platform.h"
 #include "kmod/user/devices_user.h"
 
-/* The kernel's standard settings (tty_std_termios). */
-const struct ktermios tty_std_termios = {
-	.c_iflag = 0002000 | 0000400,	/* ICRNL | IXON */
-	.c_oflag = 0000001 | 0000004,	/* OPOST | ONLCR */
-	.c_cflag = B38400 | CS8 | CREAD | 0002000,	/* HUPCL */
-	.c_lflag = 0000001 | 0000002 | 0000010 | 0000020 | 0000040 | 0001000 | 0004000 |
-		   0100000,	/* ISIG ICANON ECHO ECHOE ECHOK ECHOCTL ECHOKE IEXTEN */
-};
-
 struct delivered {
 	struct delivered *next;
 	int len;
@@ -32,7 +23,7 @@ struct delivered {
 };
 
 struct tty_struct {
-	struct tty_driver *driver;
+	struct parvex_tty_driver *driver;
 	int index;
 	bool open;
 	int hangups;
@@ -42,12 +33,12 @@ struct tty_struct {
 	struct delivered *head, *tail;
 };
 
-struct user_driver {
-	int lines;
+struct parvex_tty_driver {
+	struct parvex_tty_config config;
 	struct tty_struct tty[];
 };
 
-static struct tty_driver *registered;
+static struct parvex_tty_driver *registered;
 static atomic_t alloc_fails, register_fails;
 /* The file the caller opens a line with. */
 static struct file *const caller_file = (struct file *)&caller_file;
@@ -62,70 +53,50 @@ void user_fail_tty_register(void)
 	atomic_set(&register_fails, 1);
 }
 
-struct tty_driver *alloc_tty_driver(int lines)
+static void free_driver(struct parvex_tty_driver *driver)
 {
-	struct tty_driver *driver;
-	struct user_driver *ud;
-
-	if (atomic_xchg(&alloc_fails, 0) || lines <= 0)
-		return NULL;
-	driver = calloc(1, sizeof(*driver));
-	ud = calloc(1, sizeof(*ud) + (size_t)lines * sizeof(ud->tty[0]));
-	if (!driver || !ud) {
-		free(driver);
-		free(ud);
-		return NULL;
+	for (int i = 0; i < driver->config.lines; i++) {
+		pthread_mutex_destroy(&driver->tty[i].lock);
+		close(driver->tty[i].arrived);
 	}
-	ud->lines = lines;
-	for (int i = 0; i < lines; i++) {
-		ud->tty[i].driver = driver;
-		ud->tty[i].index = i;
-		pthread_mutex_init(&ud->tty[i].lock, NULL);
-		ud->tty[i].arrived = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-	}
-	driver->num = lines;
-	driver->platform = ud;
-	return driver;
-}
-
-void put_tty_driver(struct tty_driver *driver)
-{
-	struct user_driver *ud = driver->platform;
-
-	for (int i = 0; i < ud->lines; i++) {
-		pthread_mutex_destroy(&ud->tty[i].lock);
-		close(ud->tty[i].arrived);
-	}
-	free(ud);
 	free(driver);
 }
 
-void tty_set_operations(struct tty_driver *driver, const struct tty_operations *op)
+struct parvex_tty_driver *parvex_tty_register(const struct parvex_tty_config *config)
 {
-	driver->ops = op;
-}
+	struct parvex_tty_driver *driver;
 
-int tty_register_driver(struct tty_driver *driver)
-{
-	if (atomic_xchg(&register_fails, 0))
-		return -ENOMEM;
-	if (registered)
-		return -EBUSY;
+	if (atomic_xchg(&alloc_fails, 0) || config->lines <= 0)
+		return ERR_PTR(-ENOMEM);
+	driver = calloc(1, sizeof(*driver) + (size_t)config->lines * sizeof(driver->tty[0]));
+	if (!driver)
+		return ERR_PTR(-ENOMEM);
+	driver->config = *config;
+	for (int i = 0; i < config->lines; i++) {
+		driver->tty[i].driver = driver;
+		driver->tty[i].index = i;
+		pthread_mutex_init(&driver->tty[i].lock, NULL);
+		driver->tty[i].arrived = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+	}
+	if (atomic_xchg(&register_fails, 0) || registered) {
+		free_driver(driver);
+		return ERR_PTR(-EBUSY);
+	}
 	registered = driver;
-	return 0;
+	return driver;
 }
 
-int tty_unregister_driver(struct tty_driver *driver)
+void parvex_tty_unregister(struct parvex_tty_driver *driver)
 {
-	if (registered != driver)
-		return -EINVAL;
+	if (!driver || registered != driver)
+		return;
 	registered = NULL;
-	return 0;
+	free_driver(driver);
 }
 
-const struct tty_driver *user_tty_driver(void)
+const struct parvex_tty_config *user_tty_driver(void)
 {
-	return registered;
+	return registered ? &registered->config : NULL;
 }
 
 static void discard_delivered(struct tty_struct *tty)
@@ -143,16 +114,12 @@ static void discard_delivered(struct tty_struct *tty)
 
 struct tty_struct *user_tty_open(int index)
 {
-	struct user_driver *ud;
 	struct tty_struct *tty;
 
-	if (!registered)
+	if (!registered || index < 0 || index >= registered->config.lines)
 		return NULL;
-	ud = registered->platform;
-	if (index < 0 || index >= ud->lines)
-		return NULL;
-	tty = &ud->tty[index];
-	if (registered->ops->open(tty, caller_file) < 0)
+	tty = &registered->tty[index];
+	if (registered->config.ops->open(tty, caller_file) < 0)
 		return NULL;
 	tty->open = true;
 	return tty;
@@ -160,22 +127,22 @@ struct tty_struct *user_tty_open(int index)
 
 int user_tty_open_without_line(void)
 {
-	return registered ? registered->ops->open(NULL, caller_file) : -ENODEV;
+	return registered ? registered->config.ops->open(NULL, caller_file) : -ENODEV;
 }
 
 int user_tty_write(struct tty_struct *tty, const void *frame, int count)
 {
-	return tty->driver->ops->write(tty, frame, count);
+	return tty->driver->config.ops->write(tty, frame, count);
 }
 
 int user_tty_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg)
 {
-	return tty->driver->ops->ioctl(tty, caller_file, cmd, arg);
+	return tty->driver->config.ops->ioctl(tty, cmd, arg);
 }
 
 void user_tty_close(struct tty_struct *tty)
 {
-	tty->driver->ops->close(tty, caller_file);
+	tty->driver->config.ops->close(tty, caller_file);
 	tty->open = false;
 	discard_delivered(tty);
 }
@@ -188,7 +155,7 @@ static void signal_arrival(struct tty_struct *tty)
 		return;	/* the counter is saturated: readers are due anyway */
 }
 
-void tty_ldisc_receive(struct tty_struct *tty, const u8 *data, int count)
+void parvex_tty_deliver(struct tty_struct *tty, const u8 *data, int count)
 {
 	struct delivered *d;
 	bool wake;
@@ -252,7 +219,7 @@ int user_tty_read(struct tty_struct *tty, void *buf, int size, int timeout_ms)
 	return len;
 }
 
-void tty_hangup_waiters(struct tty_struct *tty)
+void parvex_tty_hangup_waiters(struct tty_struct *tty)
 {
 	/* No caller sleeps on a line here and lines have no pty peer: count the wake-up. */
 	pthread_mutex_lock(&tty->lock);

@@ -28,7 +28,8 @@ struct socket {
 	int stop_pipe[2];
 	pthread_t receiver;
 	bool receiving;
-	void (*data_ready)(struct socket *sock, int bytes);
+	void (*data_ready)(void *data);
+	void *data_ready_arg;
 	int ttl;		/* last unicast TTL set, to spare the system call */
 	pthread_mutex_t lock;	/* guards the queue: the callback lock */
 	struct sk_buff *head, *tail;
@@ -41,7 +42,7 @@ void user_fail_socket_create(void)
 	atomic_set(&create_fails, 1);
 }
 
-int sock_create_udp(struct socket **res)
+int parvex_sock_create_udp(struct socket **res)
 {
 	struct socket *sock;
 
@@ -65,19 +66,19 @@ int sock_create_udp(struct socket **res)
 	return 0;
 }
 
-void sock_set_reuseaddr(struct socket *sock)
+void parvex_sock_set_reuseaddr(struct socket *sock)
 {
 	int on = 1;
 
 	setsockopt(sock->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
 }
 
-void sock_set_atomic_alloc(struct socket *sock)
+void parvex_sock_set_atomic_alloc(struct socket *sock)
 {
 	(void)sock;	/* user-space allocations never run in atomic context */
 }
 
-int sock_bind_any(struct socket *sock, u16 port)
+int parvex_sock_bind_any(struct socket *sock, u16 port)
 {
 	struct sockaddr_in sa = { .sin_family = AF_INET, .sin_port = htons(port),
 				  .sin_addr.s_addr = htonl(INADDR_ANY) };
@@ -114,7 +115,7 @@ static struct sk_buff *receive_one(struct socket *sock, u8 *buf)
 	if (!skb)
 		return NULL;
 	memcpy(skb + 1, buf, kept);
-	*skb = (struct sk_buff){ .ipv4 = true, .len = (int)n + 8, .saddr = from.sin_addr.s_addr,
+	*skb = (struct sk_buff){ .ipv4 = true, .len = (int)n, .saddr = from.sin_addr.s_addr,
 				 .sport = from.sin_port, .data = (u8 *)(skb + 1), .size = kept };
 	return skb;
 }
@@ -138,22 +139,23 @@ static void *receive_loop(void *arg)
 		/* Everything queued, one notification per datagram. */
 		while ((skb = receive_one(sock, buf))) {
 			enqueue(sock, skb);
-			sock->data_ready(sock, skb->len);
+			sock->data_ready(sock->data_ready_arg);
 		}
 	}
 	free(buf);
 	return NULL;
 }
 
-void sock_set_data_ready(struct socket *sock, void (*cb)(struct socket *sock, int bytes))
+void parvex_sock_set_data_ready(struct socket *sock, void (*cb)(void *data), void *data)
 {
 	if (sock->receiving)
 		return;
 	sock->data_ready = cb;
+	sock->data_ready_arg = data;
 	sock->receiving = !pthread_create(&sock->receiver, NULL, receive_loop, sock);
 }
 
-struct sk_buff *sock_recv_datagram(struct socket *sock)
+struct sk_buff *parvex_sock_recv_datagram(struct socket *sock)
 {
 	struct sk_buff *skb;
 
@@ -168,37 +170,36 @@ struct sk_buff *sock_recv_datagram(struct socket *sock)
 	return skb;
 }
 
-void skb_free_datagram(struct socket *sock, struct sk_buff *skb)
+void parvex_skb_free_datagram(struct socket *sock, struct sk_buff *skb)
 {
 	(void)sock;
 	free(skb);
 }
 
-int udp_skb_len(const struct sk_buff *skb)
+int parvex_udp_skb_len(const struct sk_buff *skb)
 {
 	return skb->len;
 }
 
-u32 udp_skb_saddr(const struct sk_buff *skb)
+u32 parvex_udp_skb_saddr(const struct sk_buff *skb)
 {
 	return skb->saddr;
 }
 
-u16 udp_skb_sport(const struct sk_buff *skb)
+u16 parvex_udp_skb_sport(const struct sk_buff *skb)
 {
 	return skb->sport;
 }
 
-int skb_copy_bits(const struct sk_buff *skb, int offset, void *to, int len)
+int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len)
 {
-	/* Offsets count from the UDP header, which the user-space packet does not keep. */
-	if (offset < 8 || len < 0 || (size_t)(offset - 8) + (size_t)len > skb->size)
+	if (offset < 0 || len < 0 || (size_t)offset + (size_t)len > skb->size)
 		return -EFAULT;
-	memcpy(to, skb->data + (offset - 8), (size_t)len);
+	memcpy(to, skb->data + offset, (size_t)len);
 	return 0;
 }
 
-int sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
+int parvex_sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
 	       const void *b, size_t blen)
 {
 	struct sockaddr_in to = { .sin_family = AF_INET, .sin_port = port,
@@ -211,7 +212,7 @@ int sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t al
 	return n < 0 ? -errno : (int)n;
 }
 
-void sock_set_unicast_ttl(struct socket *sock, int ttl)
+void parvex_sock_set_unicast_ttl(struct socket *sock, int ttl)
 {
 	if (ttl == sock->ttl)
 		return;
@@ -219,22 +220,30 @@ void sock_set_unicast_ttl(struct socket *sock, int ttl)
 	setsockopt(sock->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof(ttl));
 }
 
-void kernel_sock_shutdown(struct socket *sock)
+/* The receive loop ends; no notification runs after this returns. */
+static void stop_receiving(struct socket *sock)
+{
+	if (sock->receiving) {
+		ssize_t ignored = write(sock->stop_pipe[1], "", 1);
+
+		(void)ignored;
+		pthread_join(sock->receiver, NULL);
+		sock->receiving = false;
+	}
+}
+
+void parvex_sock_shutdown(struct socket *sock)
 {
 	shutdown(sock->fd, SHUT_RDWR);
+	stop_receiving(sock);
 }
 
 void sock_release(struct socket *sock)
 {
 	struct sk_buff *skb;
 
-	if (sock->receiving) {
-		ssize_t ignored = write(sock->stop_pipe[1], "", 1);
-
-		(void)ignored;
-		pthread_join(sock->receiver, NULL);
-	}
-	while ((skb = sock_recv_datagram(sock)))
+	stop_receiving(sock);
+	while ((skb = parvex_sock_recv_datagram(sock)))
 		free(skb);
 	close(sock->fd);
 	close(sock->stop_pipe[0]);

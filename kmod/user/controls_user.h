@@ -1,0 +1,34 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/*
+ * Controls of the user-space platform for tests: the captured kernel log,
+ * allocation failures and unreadable caller memory.
+ */
+#ifndef PARVEX_USER_CONTROLS_USER_H
+#define PARVEX_USER_CONTROLS_USER_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Every pr_err call since the last clear, one entry each, oldest first. */
+size_t user_log_count(void);
+/* Copies entry i (formatted) into buf; returns its full length. */
+size_t user_log_entry(size_t i, char *buf, size_t size);
+void user_log_clear(void);
+
+/* The next n allocations succeed, the one after fails; -1 never fails. */
+void user_fail_alloc_after(long n);
+
+/*
+ * Bytes of the calling process from addr on, len of them, cannot be copied
+ * (as an unmapped page would be); len 0 lifts it.
+ */
+void user_set_unreadable(const void *addr, size_t len);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PARVEX_USER_CONTROLS_USER_H */
