@@ -36,32 +36,83 @@ int crypter_overhead(void)
 	return CRYPTER_OVERHEAD;
 }
 
-/* Wipes a context's key material; its counter and replay window stay. */
-static void forget_keys(struct gost_ctx *ctx)
-{
-	const size_t from = offsetof(struct gost_ctx, iv);
+/* Key material of both directions, built apart before it replaces the old. */
+struct crypter_keys {
+	struct crypt_setup record;
+	struct gost_ctx send;
+	struct gost_ctx recv;
+};
 
-	memzero_explicit((u8 *)ctx + from, sizeof(*ctx) - from);
+void crypter_keys_free(struct crypter_keys *keys)
+{
+	if (IS_ERR_OR_NULL(keys))
+		return;
+	memzero_explicit(keys, sizeof(*keys));
+	vfree(keys);
+}
+
+struct crypter_keys *crypter_keys_prepare(const void __user *arg)
+{
+	struct crypter_keys *keys = vzalloc(sizeof(*keys));
+	struct crypt_setup *cs;
+
+	if (!keys)
+		return ERR_PTR(-ENOMEM);
+	cs = &keys->record;
+	if (copy_from_user(cs, arg, sizeof(*cs))) {
+		crypter_keys_free(keys);
+		return ERR_PTR(-EFAULT);
+	}
+	if (InitEncryptKey(&keys->send, cs->key, cs->key_mask, cs->send_iv, cs->sbox) ||
+	    InitEncryptKey(&keys->recv, cs->key, cs->key_mask, cs->recv_iv, cs->sbox)) {
+		crypter_keys_free(keys);
+		return ERR_PTR(-EINVAL);
+	}
+	return keys;
+}
+
+/* Replaces a context's key material; its counter and replay window stay. */
+static void install_ctx(struct gost_ctx *ctx, const struct gost_ctx *from)
+{
+	const size_t at = offsetof(struct gost_ctx, iv);
+
+	memcpy((u8 *)ctx + at, (const u8 *)from + at, sizeof(*ctx) - at);
+}
+
+int crypter_keys_install(struct sctrl_session *s, const struct crypter_keys *keys)
+{
+	if (!s)
+		return -EFAULT;
+	if (IS_ERR(keys)) {
+		/*
+		 * Whatever keys were in force stay so: once keyed, a session never
+		 * falls back to sending in clear.
+		 */
+		s->key_failures++;
+		if (PTR_ERR(keys) == -EINVAL)
+			pr_err("key setup refused - no frame key table for this key record ");
+		else
+			pr_err("key setup failed - key record unreadable ");
+		return (int)PTR_ERR(keys);
+	}
+	s->crypt = keys->record;
+	install_ctx(&s->send_ctx, &keys->send);
+	install_ctx(&s->recv_ctx, &keys->recv);
+	s->keyed = 1;
+	return 0;
 }
 
 int crypter_session_setup(struct sctrl_session *s, const void __user *arg)
 {
-	struct crypt_setup *cs;
+	struct crypter_keys *keys;
+	int ret;
 
 	if (!s)
 		return -EFAULT;
-	cs = &s->crypt;
-	if (copy_from_user(cs, arg, sizeof(*cs))) {
-		s->keyed = 0;
-		memzero_explicit(cs, sizeof(*cs));
-		forget_keys(&s->send_ctx);
-		forget_keys(&s->recv_ctx);
-		return -EFAULT;
-	}
-	InitEncryptKey(&s->send_ctx, cs->key, cs->key_mask, cs->send_iv, cs->sbox);
-	InitEncryptKey(&s->recv_ctx, cs->key, cs->key_mask, cs->recv_iv, cs->sbox);
-	s->keyed = 1;
-	return 0;
+	keys = crypter_keys_prepare(arg);
+	ret = crypter_keys_install(s, keys);
+	crypter_keys_free(keys);
+	return ret;
 }
 
 static inline u16 frame_protocol(const u8 *frame, s32 len)

@@ -29,7 +29,23 @@ int crypter_init(void);
 void crypter_exit(void);
 int crypter_create(struct sctrl_session *s);
 int crypter_overhead(void);
-/* Installs keys from a crypt_setup in the calling process; 0 or -EFAULT. */
+struct crypter_keys;
+/*
+ * Reads a crypt_setup from the calling process and builds both directions'
+ * key material from it, touching no session: the keys, or ERR_PTR(-EFAULT)
+ * for an unreadable record, -EINVAL for key material no table comes of,
+ * -ENOMEM.  Process context; may take a few milliseconds.
+ */
+struct crypter_keys *crypter_keys_prepare(const void __user *arg);
+/*
+ * Puts prepared keys in force (counters and replay windows stay).  Given an
+ * error from crypter_keys_prepare, the keys in force stay, the failure is
+ * counted and logged, and the error returned.
+ */
+int crypter_keys_install(struct sctrl_session *s, const struct crypter_keys *keys);
+/* Wipes and frees prepared keys; errors and null are allowed. */
+void crypter_keys_free(struct crypter_keys *keys);
+/* Prepare and install in one: 0 or a negative error. */
 int crypter_session_setup(struct sctrl_session *s, const void __user *arg);
 /* Sends the session's outbound frame through udpt_outstream_put. */
 void crypter_outstream_put(struct sctrl_session *s);

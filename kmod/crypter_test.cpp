@@ -8,6 +8,7 @@
 
 #include "kmod/peer/peer.h"
 #include "kmod/stbuff.h"
+#include "kmod/testing/keys.h"
 #include "kmod/testing/random.h"
 #include "kmod/testing/recorder.h"
 #include "kmod/user/controls_user.h"
@@ -293,23 +294,45 @@ TEST_F(Crypter, RekeyingKeepsTheCounters) {
   take_log();
 }
 
-TEST_F(Crypter, UnreadableKeyRecordLeavesTheSessionUnkeyed) {
-  crypt_setup cs = random_keys();
-  user_set_unreadable(reinterpret_cast<u8 *>(&cs) + 143, 1);
-  EXPECT_EQ(crypter_session_setup(s, &cs), -14);
-  EXPECT_EQ(s->keyed, 0);
-  // The old keys are wiped, not left behind in an unkeyed session.
-  auto zero = [](const void *p, size_t n) {
-    auto *b = static_cast<const u8 *>(p);
-    return std::all_of(b, b + n, [](u8 x) { return x == 0; });
-  };
-  EXPECT_TRUE(zero(&s->crypt, sizeof(s->crypt)));
-  EXPECT_TRUE(zero(s->send_ctx.key, sizeof(s->send_ctx.key)));
-  EXPECT_TRUE(zero(s->recv_ctx.w, sizeof(s->recv_ctx.w)));
+// A re-key that fails leaves the keys in force: nothing leaves in clear.
+TEST_F(Crypter, FailedRekeyKeepsTheOldKeys) {
+  crypt_setup unreadable = random_keys(), stalling = random_keys(), zero_sbox = random_keys();
+  kmod_testing::make_stalling_iv(stalling, stalling.recv_iv);
+  std::memset(zero_sbox.sbox, 0, sizeof(zero_sbox.sbox));
+  user_set_unreadable(reinterpret_cast<u8 *>(&unreadable) + 143, 1);
+  EXPECT_EQ(crypter_session_setup(s, &unreadable), -EFAULT);
   user_set_unreadable(nullptr, 0);
-  EXPECT_EQ(crypter_session_setup(s, nullptr), -14);
+  EXPECT_EQ(crypter_session_setup(s, nullptr), -EFAULT);
+  EXPECT_EQ(crypter_session_setup(s, &stalling), -EINVAL);
+  EXPECT_EQ(crypter_session_setup(s, &zero_sbox), -EINVAL);
+  EXPECT_EQ(take_log(), (Strings{"key setup failed - key record unreadable ",
+                                 "key setup failed - key record unreadable ",
+                                 "key setup refused - no frame key table for this key record ",
+                                 "key setup refused - no frame key table for this key record "}));
+  EXPECT_EQ(s->key_failures, 4u);
+  EXPECT_EQ(s->keyed, 1);
+  EXPECT_EQ(std::memcmp(&s->crypt, &keys, sizeof(keys)), 0);
+  for (int i = 0; i < 3; ++i) {
+    auto d = send_frame(s, ipv4(30));
+    ASSERT_TRUE(d);
+    EXPECT_EQ(peer->open(*d).error, kmod_peer::OpenError::none);
+  }
+  EXPECT_TRUE(receive_datagram(s, peer->protect_at(ipv4(30), 1)));
+}
+
+TEST_F(Crypter, FailedFirstKeyingLeavesTheSessionUnkeyed) {
+  sctrl_session *fresh = make_session(78);
+  crypt_setup stalling = random_keys();
+  kmod_testing::make_stalling_iv(stalling, stalling.send_iv);
+  EXPECT_EQ(crypter_session_setup(fresh, &stalling), -EINVAL);
+  EXPECT_EQ(fresh->keyed, 0);
+  EXPECT_EQ(fresh->key_failures, 1u);
+  // Nothing of the refused record stays behind.
+  const u8 *b = reinterpret_cast<const u8 *>(&fresh->crypt);
+  EXPECT_TRUE(std::all_of(b, b + sizeof(fresh->crypt), [](u8 x) { return x == 0; }));
   Bytes ip = ipv4(30);
-  EXPECT_EQ(send_frame(s, ip), kmod_peer::Peer::plain(ip));
+  EXPECT_EQ(send_frame(fresh, ip), kmod_peer::Peer::plain(ip));
+  take_log();
 }
 
 TEST_F(Crypter, MissingSessionIsLogged) {

@@ -513,25 +513,77 @@ static inline u32 group_value(const u8 buf[512], unsigned int g, unsigned int v)
 	return buf[32 * g + 2 * v] | (u32)buf[32 * g + 2 * v + 1] << 8;
 }
 
-void InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
-		    const u8 key_mask[GOST_KEY_SIZE], const u8 iv[8],
-		    const u8 sbox[GOST_SBOX_SIZE])
+/* An S-box with one of its eight substitutions constant maps everything alike. */
+static bool sbox_degenerate(const u8 sbox[GOST_SBOX_SIZE])
+{
+	unsigned int k, i;
+
+	for (k = 0; k < 8; k++) {
+		unsigned int shift = 4 * (k & 1), c = k / 2;
+		u8 first = (sbox[c] >> shift) & 15;
+		bool constant = true;
+
+		for (i = 1; i < 16 && constant; i++)
+			constant = ((sbox[4 * i + c] >> shift) & 15) == first;
+		if (constant)
+			return true;
+	}
+	return false;
+}
+
+/*
+ * Each pass re-encrypts the buffer in CFB from the IV, so its first block is
+ * E(IV) on odd passes and zero on even ones: when E(IV) holds one 16-bit
+ * value twice, group 0 repeats a value on every pass and no pass can end the
+ * search.  Any other IV ends it within a few passes all but certainly; the
+ * bound only keeps a pathological one from holding the caller for ever.
+ */
+static bool iv_stalls(const struct gost_ctx *ctx, const u8 iv[8])
+{
+	u8 block[8];
+	unsigned int i, j;
+	bool stalls = false;
+
+	memcpy(block, iv, sizeof(block));
+	gost_encrypt_block(ctx->key, &ctx->t, block);
+	for (i = 0; i < 4; i++)
+		for (j = i + 1; j < 4; j++)
+			if (block[2 * i] == block[2 * j] && block[2 * i + 1] == block[2 * j + 1])
+				stalls = true;
+	memzero_explicit(block, sizeof(block));
+	return stalls;
+}
+
+int InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
+		   const u8 key_mask[GOST_KEY_SIZE], const u8 iv[8],
+		   const u8 sbox[GOST_SBOX_SIZE])
 {
 	u8 buf[512];
 	u8 reg[8];
-	unsigned int i, x, p;
+	unsigned int i, x, p, pass;
+	bool found = false;
 
+	if (sbox_degenerate(sbox))
+		return -EINVAL;
 	gost_build_tables(&ctx->t, sbox);
 	load_key(ctx->key, key);
 	load_key(ctx->key_mask, key_mask);
 	memcpy(ctx->iv, iv, sizeof(ctx->iv));
+	if (iv_stalls(ctx, iv))
+		return -EINVAL;
 
 	memset(buf, 0, sizeof(buf));
-	do {
+	for (pass = 0; pass < GOST_KEY_MAX_PASSES && !found; pass++) {
 		memcpy(reg, iv, sizeof(reg));
 		p = 0;
 		velmora_gost_encrypt(buf, buf, sizeof(buf), ctx->key, reg, &ctx->t, &p);
-	} while (!groups_distinct(buf));
+		found = groups_distinct(buf);
+	}
+	memzero_explicit(reg, sizeof(reg));
+	if (!found) {
+		memzero_explicit(buf, sizeof(buf));
+		return -EINVAL;
+	}
 
 	/* W_i[x]: G_2i[x >> 4] then G_2i+1[x & 15], each high byte first. */
 	for (i = 0; i < 8; i++)
@@ -543,7 +595,7 @@ void InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
 				       (lo >> 8) << 16 | (lo & 255) << 24;
 		}
 	memzero_explicit(buf, sizeof(buf));
-	memzero_explicit(reg, sizeof(reg));
+	return 0;
 }
 
 /* Two rounds on four independent blocks, so their lookups overlap. */

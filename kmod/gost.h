@@ -91,10 +91,18 @@ void gost_decrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 /* Reverses the byte order of a 64-bit value. */
 u64 hton64(u64 v);
 
-/* Fills a direction context from the session's key material. */
-void InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
-		    const u8 key_mask[GOST_KEY_SIZE], const u8 iv[8],
-		    const u8 sbox[GOST_SBOX_SIZE]);
+/* Passes of the frame-key table search before the key material is refused. */
+#define GOST_KEY_MAX_PASSES 1024
+
+/*
+ * Fills a direction context's key material (its counter and replay window
+ * stay); 0, or -EINVAL when the S-box has a constant substitution or no
+ * frame-key table comes of this IV.  The context's key material is then
+ * partly written: the caller discards it.
+ */
+int InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
+		   const u8 key_mask[GOST_KEY_SIZE], const u8 iv[8],
+		   const u8 sbox[GOST_SBOX_SIZE]);
 /* The frame key for the context's current counter. */
 void GenKey(const struct gost_ctx *ctx, u32 out[8]);
 /* The frame key for a given counter, without touching the context. */

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "kmod/peer/gcrypt_gost.h"
@@ -273,4 +274,108 @@ TEST(GostEngine, GenKeyAgreesWithTheLibgcryptPeer) {
     auto expect = peer.frame_key(false, counter);  // the server receives with send_iv
     EXPECT_EQ(std::memcmp(k, expect.data(), 32), 0) << counter;
   }
+}
+
+namespace {
+
+// The frame-key table search as peers run it: pass after pass with no limit
+// but cap; the table once a pass gives sixteen distinct values per group.
+std::optional<std::vector<u32>> unbounded_table(const Key &key, const Bytes &iv, const Bytes &sbox,
+                                                unsigned cap, unsigned *passes = nullptr) {
+  gost_tables t;
+  gost_build_tables(&t, sbox.data());
+  u8 buf[512] = {};
+  auto distinct = [&] {
+    for (int g = 0; g < 16; ++g) {
+      std::set<u32> seen;
+      for (int v = 0; v < 16; ++v) seen.insert(buf[32 * g + 2 * v] | buf[32 * g + 2 * v + 1] << 8);
+      if (seen.size() != 16) return false;
+    }
+    return true;
+  };
+  for (unsigned pass = 1; pass <= cap; ++pass) {
+    u8 reg[8];
+    unsigned pos = 0;
+    std::memcpy(reg, iv.data(), 8);
+    velmora_gost_encrypt(buf, buf, sizeof(buf), key.words, reg, &t, &pos);
+    if (!distinct()) continue;
+    if (passes) *passes = pass;
+    std::vector<u32> w(8 * 256);
+    for (int i = 0; i < 8; ++i)
+      for (int x = 0; x < 256; ++x) {
+        u32 hi = buf[64 * i + 2 * (x >> 4)] | buf[64 * i + 2 * (x >> 4) + 1] << 8;
+        u32 lo = buf[64 * i + 32 + 2 * (x & 15)] | buf[64 * i + 32 + 2 * (x & 15) + 1] << 8;
+        w[256 * i + x] = hi >> 8 | (hi & 255) << 8 | (lo >> 8) << 16 | (lo & 255) << 24;
+      }
+    return w;
+  }
+  return std::nullopt;
+}
+
+// An IV whose E(IV) holds one 16-bit value twice: the search never ends on it.
+Bytes stalling_iv(const Key &key, const gost_tables &t) {
+  Bytes block = random_bytes(8);
+  block[4] = block[0], block[5] = block[1];
+  gost_decrypt_block(key.words, &t, block.data());
+  return block;
+}
+
+}  // namespace
+
+TEST(GostKeySetup, SameTableAsTheUnboundedSearchWhereverItEnds) {
+  const Bytes sbox(kmod_peer::kSBoxCryptoProA.begin(), kmod_peer::kSBoxCryptoProA.end());
+  Key key;
+  Bytes mask = random_bytes(32);
+  unsigned ended = 0, refused = 0, late = 0;
+  for (int n = 0; n < 20000; ++n) {
+    Bytes iv = random_bytes(8);
+    unsigned passes = 0;
+    auto old = unbounded_table(key, iv, sbox, 4 * GOST_KEY_MAX_PASSES, &passes);
+    gost_ctx ctx{};
+    int ret = InitEncryptKey(&ctx, key.bytes.data(), mask.data(), iv.data(), sbox.data());
+    if (old) {
+      ++ended;
+      late += passes > 1;
+      ASSERT_EQ(ret, 0) << n;
+      ASSERT_EQ(std::memcmp(ctx.w, old->data(), sizeof(ctx.w)), 0) << n;
+    } else {
+      ++refused;
+      EXPECT_EQ(ret, -EINVAL) << n;
+    }
+  }
+  // Searches over several passes were among them, so more than the first pass is compared.
+  EXPECT_GT(late, 100u);
+  EXPECT_GT(ended, 19900u);
+  (void)refused;
+}
+
+TEST(GostKeySetup, StallingIvIsRefusedAtOnce) {
+  Standard crypto_pro(kmod_peer::kSBoxCryptoProA);
+  const Bytes sbox(kmod_peer::kSBoxCryptoProA.begin(), kmod_peer::kSBoxCryptoProA.end());
+  for (int n = 0; n < 20; ++n) {
+    Key key;
+    Bytes iv = stalling_iv(key, crypto_pro.t);
+    EXPECT_FALSE(unbounded_table(key, iv, sbox, 64)) << n;
+    gost_ctx ctx{};
+    EXPECT_EQ(InitEncryptKey(&ctx, key.bytes.data(), key.bytes.data(), iv.data(), sbox.data()), -EINVAL);
+  }
+}
+
+TEST(GostKeySetup, DegenerateSBoxIsRefused) {
+  Key key;
+  Bytes iv = random_bytes(8);
+  gost_ctx ctx{};
+  Bytes zero(64, 0);
+  EXPECT_FALSE(unbounded_table(key, iv, zero, 64));
+  EXPECT_EQ(InitEncryptKey(&ctx, key.bytes.data(), key.bytes.data(), iv.data(), zero.data()), -EINVAL);
+  // One of the eight substitutions constant (each nibble column), the others intact.
+  for (int k = 0; k < 8; ++k) {
+    Bytes sbox(kmod_peer::kSBoxCryptoProA.begin(), kmod_peer::kSBoxCryptoProA.end());
+    const int shift = 4 * (k & 1), c = k / 2;
+    for (int i = 0; i < 16; ++i)
+      sbox[4 * i + c] = static_cast<u8>((sbox[4 * i + c] & ~(15 << shift)) | (9 << shift));
+    EXPECT_EQ(InitEncryptKey(&ctx, key.bytes.data(), key.bytes.data(), iv.data(), sbox.data()), -EINVAL) << k;
+  }
+  Bytes fine(kmod_peer::kSBoxCryptoProA.begin(), kmod_peer::kSBoxCryptoProA.end());
+  EXPECT_EQ(InitEncryptKey(&ctx, key.bytes.data(), key.bytes.data(), iv.data(), fine.data()), 0);
 }

@@ -22,7 +22,8 @@
  *                 static_assert, __user, __rcu, ARRAY_SIZE, likely, unlikely,
  *                 container_of.
  *   Errors        the kernel's numbers: EFAULT EINVAL ENOMEM EEXIST ENODEV
- *                 ENOTTY EIO ENOIOCTLCMD; ERR_PTR PTR_ERR IS_ERR.
+ *                 ENOTTY EIO ENOIOCTLCMD; ERR_PTR PTR_ERR IS_ERR
+ *                 IS_ERR_OR_NULL.
  *   Bytes         memcpy memmove memset memcmp (any); memzero_explicit (any;
  *                 never dropped as a dead store); cpu_to_be32 be32_to_cpu
  *                 cpu_to_be16 be16_to_cpu.

@@ -40,8 +40,9 @@ struct sctrl_session {
 	struct crypt_setup crypt;
 	struct gost_ctx send_ctx;
 	struct gost_ctx recv_ctx;
-	u8 keyed;
+	u8 keyed;		/* once set, stays set for the session's life */
 	u32 decerrors;
+	u32 key_failures;	/* key records refused or unreadable */
 	u32 filter_count;
 	u32 filter_enabled;
 	struct filter_rule *filter_rules;

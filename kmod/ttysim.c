@@ -170,13 +170,16 @@ static int ttysim_create_session(struct tty_struct *tty, const void __user *arg)
 	return ret;
 }
 
+/* The keys are built before the threads are held up, for the short swap only. */
 static int ttysim_setup_keys(struct sctrl_session *s, const void __user *arg)
 {
+	struct crypter_keys *keys = crypter_keys_prepare(arg);
 	int ret;
 
 	lock_transfer();
-	ret = crypter_session_setup(s, arg);
+	ret = crypter_keys_install(s, keys);
 	unlock_transfer();
+	crypter_keys_free(keys);
 	return ret;
 }
 

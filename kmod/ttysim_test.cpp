@@ -2,7 +2,11 @@
 // with its results and log lines.
 #include "kmod/ttysim.h"
 
+#include <atomic>
+
 #include "kmod/live_module.h"
+#include "kmod/peer/peer.h"
+#include "kmod/testing/keys.h"
 #include "kmod/udpt.h"
 
 namespace kmod_live {
@@ -104,6 +108,49 @@ TEST_F(Ttysim, UnreadableRecordsFail) {
   user_set_unreadable(nullptr, 0);
   desc.size = 0;  // an empty list is refused too
   EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST, &desc), -14);
+}
+
+// Key records no frame-key table comes of fail at once with a log line, and
+// the control path stays free for the other lines meanwhile.
+TEST_F(Ttysim, KeyRecordsThatCannotBeInstalledFail) {
+  Line a(0), b(1);
+  ASSERT_EQ(a.create(1, free_port(), 0), 0);
+  ASSERT_EQ(b.create(2, free_port(), 0), 0);
+  crypt_setup stalling{}, zero_sbox{};
+  Bytes key = kmod_testing::random_bytes(32);
+  std::memcpy(stalling.key, key.data(), 32);
+  std::memcpy(stalling.sbox, kmod_peer::kSBoxCryptoProA.data(), 64);
+  kmod_testing::make_stalling_iv(stalling, stalling.send_iv);
+  std::memcpy(zero_sbox.key, key.data(), 32);
+
+  std::atomic<int> answered{0};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    while (!done) {
+      traffic_stats st{};
+      if (b.ioctl(TTYSIM_GET_STATS, &st) == 0) ++answered;
+    }
+  });
+  constexpr int kTries = 20;
+  int refused = 0;
+  for (int i = 0; i < kTries; ++i) {
+    refused += a.ioctl(TTYSIM_SETUP_KEYS, &stalling) == -EINVAL;
+    refused += a.ioctl(TTYSIM_SETUP_KEYS, &zero_sbox) == -EINVAL;
+  }
+  EXPECT_TRUE(eventually([&] { return answered > 0; }));
+  done = true;
+  other.join();
+  EXPECT_EQ(refused, 2 * kTries);
+  EXPECT_EQ(log_count("key setup refused - no frame key table for this key record "), 2u * kTries);
+  // Nothing was keyed: frames still leave as before.
+  UdpPeer peer;
+  Line c(2);
+  ASSERT_EQ(c.create(3, peer.port(), 0), 0);
+  EXPECT_EQ(c.ioctl(TTYSIM_SETUP_KEYS, &stalling), -EINVAL);
+  ASSERT_EQ(c.write(ipv4_frame(40)), 40);
+  Bytes got;
+  ASSERT_TRUE(peer.receive(got));
+  EXPECT_EQ(got[0], 0);
 }
 
 TEST_F(Ttysim, SessionAllocationFailures) {

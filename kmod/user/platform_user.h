@@ -69,6 +69,7 @@ typedef int64_t s64;
 static inline void *ERR_PTR(long error) { return (void *)error; }
 static inline long PTR_ERR(const void *ptr) { return (long)ptr; }
 static inline bool IS_ERR(const void *ptr) { return IS_ERR_VALUE(ptr); }
+static inline bool IS_ERR_OR_NULL(const void *ptr) { return !ptr || IS_ERR_VALUE(ptr); }
 
 /* Bytes. */
 #ifndef __cplusplus
