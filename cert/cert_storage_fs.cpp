@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "config/posix_file.h"
 #include "impex/result_codes.h"
 
 namespace {
@@ -24,24 +25,7 @@ constexpr const char *kCertFile = "cert";
 constexpr const char *kMetaFile = "meta";
 constexpr int kTempAttempts = 100;
 
-// A file descriptor closed on scope exit.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd(fd) {}
-  Fd(Fd &&other) noexcept : fd(std::exchange(other.fd, -1)) {}
-  Fd &operator=(Fd &&other) noexcept {
-    std::swap(fd, other.fd);
-    return *this;
-  }
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-  int get() const { return fd; }
-  bool ok() const { return fd >= 0; }
-
- private:
-  int fd;
-};
+using PosixFile::UniqueFd;
 
 std::string EntryName(int number) {
   char name[8];
@@ -51,26 +35,26 @@ std::string EntryName(int number) {
 
 // The store directory: its first `trusted` characters are opened as they
 // are, each name after them without following a link.
-Fd OpenStore(const std::string &path, size_t trusted) {
-  Fd dir(open(path.substr(0, trusted).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+UniqueFd OpenStore(const std::string &path, size_t trusted) {
+  UniqueFd dir(open(path.substr(0, trusted).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   for (size_t start = trusted; dir.ok() && start < path.size();) {
     size_t end = path.find('/', start);
     if (end == std::string::npos) end = path.size();
     if (end > start) {
       const std::string name = path.substr(start, end - start);
-      dir = Fd(openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      dir = UniqueFd(openat(dir.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     }
     start = end + 1;
   }
   return dir;
 }
 
-Fd OpenEntry(int store, const std::string &name) {
-  return Fd(openat(store, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+UniqueFd OpenEntry(int store, const std::string &name) {
+  return UniqueFd(openat(store, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
-Fd OpenEntry(int store, int number) {
-  if (number < 0 || number >= kNumbers) return Fd();
+UniqueFd OpenEntry(int store, int number) {
+  if (number < 0 || number >= kNumbers) return UniqueFd();
   return OpenEntry(store, EntryName(number));
 }
 
@@ -99,21 +83,14 @@ std::string CreateUnique(Create create) {
   return {};
 }
 
-Fd CreateFile(int dir, const char *name) {
-  return Fd(openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+UniqueFd CreateFile(int dir, const char *name) {
+  return UniqueFd(openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
 }
 
 // Writes all of `bytes` and flushes them to the disk.
 bool WriteDurably(int fd, const Container &bytes) {
   const unsigned char *data = bytes;
-  const size_t size = static_cast<size_t>(bytes.Size());
-  for (size_t done = 0; done < size;) {
-    const ssize_t written = write(fd, data + done, size - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<size_t>(written);
-  }
-  return fsync(fd) == 0;
+  return PosixFile::WriteAll(fd, data, static_cast<size_t>(bytes.Size())) && fsync(fd) == 0;
 }
 
 // The whole regular file `name` in `dir`; false when it is missing, no
@@ -121,26 +98,19 @@ bool WriteDurably(int fd, const Container &bytes) {
 // link would show a file of someone else's).
 bool ReadWhole(int dir, const char *name, SecContainer &out) {
   // Non-blocking, so a planted FIFO cannot hold the open.
-  const Fd file(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd file(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!file.ok() || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
       st.st_size > INT_MAX)
     return false;
   out.Init(static_cast<int>(st.st_size));
   unsigned char *data = out;
-  const size_t size = static_cast<size_t>(st.st_size);
-  for (size_t done = 0; done < size;) {
-    const ssize_t got = read(file.get(), data + done, size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
+  return PosixFile::ReadFully(file.get(), data, static_cast<size_t>(st.st_size));
 }
 
-int ReadEntryFile(const Fd &store, int number, const char *name, SecContainer &out) {
+int ReadEntryFile(const UniqueFd &store, int number, const char *name, SecContainer &out) {
   if (!store.ok()) return kNotFound;
-  const Fd entry = OpenEntry(store.get(), number);
+  const UniqueFd entry = OpenEntry(store.get(), number);
   return entry.ok() && ReadWhole(entry.get(), name, out) ? 0 : kNotFound;
 }
 
@@ -148,7 +118,7 @@ int ReadEntryFile(const Fd &store, int number, const char *name, SecContainer &o
 // when `name` is no entry directory.
 bool RemoveEntry(int store, const std::string &name) {
   {
-    const Fd entry = OpenEntry(store, name);
+    const UniqueFd entry = OpenEntry(store, name);
     if (!entry.ok()) return false;
     unlinkat(entry.get(), kCertFile, 0);
     unlinkat(entry.get(), kMetaFile, 0);
@@ -159,9 +129,9 @@ bool RemoveEntry(int store, const std::string &name) {
 
 // Creates the entry's "cert" holding `der`, flushed with the directory.
 bool WriteCert(int store, const std::string &entry, const Container &der) {
-  const Fd dir(openat(store, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const UniqueFd dir(openat(store, entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!dir.ok()) return false;
-  const Fd cert = CreateFile(dir.get(), kCertFile);
+  const UniqueFd cert = CreateFile(dir.get(), kCertFile);
   return cert.ok() && WriteDurably(cert.get(), der) && fsync(dir.get()) == 0;
 }
 
@@ -175,7 +145,7 @@ std::string WriteTempEntry(int store, const Container &der) {
   return {};
 }
 
-int AddEntry(const Fd &store, const Container &der) {
+int AddEntry(const UniqueFd &store, const Container &der) {
   if (!store.ok()) return kUnknownError;
   int number = FreeNumber(store.get(), 0);
   if (number < 0) return kStoreFull;
@@ -192,11 +162,11 @@ int AddEntry(const Fd &store, const Container &der) {
   return number < 0 ? kStoreFull : kUnknownError;
 }
 
-int ReplaceMeta(const Fd &store, const Container &bytes, int number) {
+int ReplaceMeta(const UniqueFd &store, const Container &bytes, int number) {
   if (!store.ok()) return kUnknownError;
-  const Fd entry = OpenEntry(store.get(), number);
+  const UniqueFd entry = OpenEntry(store.get(), number);
   if (!entry.ok()) return kNotFound;
-  Fd file;
+  UniqueFd file;
   const std::string temp = CreateUnique([&](const char *name) {
     file = CreateFile(entry.get(), name);
     return file.ok();
@@ -209,12 +179,12 @@ int ReplaceMeta(const Fd &store, const Container &bytes, int number) {
   return kUnknownError;
 }
 
-int DelEntry(const Fd &store, int number) {
+int DelEntry(const UniqueFd &store, int number) {
   if (!store.ok() || number < 0 || number >= kNumbers) return kNotFound;
   return RemoveEntry(store.get(), EntryName(number)) ? 0 : kNotFound;
 }
 
-int ListEntries(const Fd &store, std::list<int> &out) {
+int ListEntries(const UniqueFd &store, std::list<int> &out) {
   if (!store.ok()) return kNotFound;
   for (int number = 0; number < kNumbers; ++number)
     if (InUse(store.get(), number)) out.push_back(number);

@@ -1,36 +1,18 @@
-// Test helpers: a scratch directory and a scripted peer for the issuer.
+// Test helpers: a scripted peer for the issuer (scratch directories come from
+// config/test_dir.h).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <stdexcept>
 #include <string>
 
 #include "channel/container.h"
 #include "channel/message.h"
 #include "channel/unix_socket.h"
+#include "config/test_dir.h"
 
 namespace channel_test {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = std::filesystem::temp_directory_path() / "yrk-channel-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
-    path = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path, ignored);
-  }
-  std::string operator/(const std::string &name) const { return path + "/" + name; }
-
-  std::string path;
-};
 
 inline void SendMessage(UnixSocket &socket, const Message &msg) {
   Container header;

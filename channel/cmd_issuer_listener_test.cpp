@@ -66,7 +66,7 @@ class CmdIssuerListener : public ::testing::Test {
     return msg;
   }
 
-  ScratchDir dir;
+  TestDir dir;
   std::string client = dir / "client.soc";
   std::string daemon = dir / "daemon.soc";
   Listener listener;

@@ -71,7 +71,7 @@ bool SendAs(uid_t uid, const std::string &path, const std::vector<std::string> &
 
 class CmdIssuerTest : public ::testing::Test {
  protected:
-  ScratchDir dir;
+  TestDir dir;
   std::string client = dir / "client.soc";
   std::string daemon = dir / "daemon.soc";
 
@@ -98,7 +98,7 @@ class CmdIssuerTest : public ::testing::Test {
 
   // Lets other users reach and write the issuer's socket, whatever the umask.
   void OpenToOtherUsers() {
-    ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(client.c_str(), 0666), 0);
   }
 
@@ -263,7 +263,7 @@ TEST(UnixSocket, BindFailuresThrow) {
 }
 
 TEST(UnixSocket, RecvFillsFromSuccessiveDatagrams) {
-  ScratchDir dir;
+  TestDir dir;
   UnixSocket a(dir / "a", dir / "b");
   UnixSocket b(dir / "b", dir / "a");
   Container part;
@@ -281,8 +281,8 @@ TEST(UnixSocket, RecvFillsFromSuccessiveDatagrams) {
 // owner of the peer's socket file.
 TEST(UnixSocket, ThePeerFilesOwnerIsLookedUpForEachDatagram) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to send as another user";
-  ScratchDir dir;
-  ASSERT_EQ(chmod(dir.path.c_str(), 0755), 0);
+  TestDir dir;
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   UnixSocket a(dir / "a", dir / "b");
   UnixSocket b(dir / "b", dir / "a");
   ASSERT_EQ(chmod((dir / "a").c_str(), 0666), 0);
@@ -308,7 +308,7 @@ TEST(UnixSocket, ThePeerFilesOwnerIsLookedUpForEachDatagram) {
 
 // Anyone may attach descriptors; the receiver must not keep them open.
 TEST(UnixSocket, DescriptorsSentAlongAreClosed) {
-  ScratchDir dir;
+  TestDir dir;
   UnixSocket a(dir / "a", dir / "b");
   UnixSocket b(dir / "b", dir / "a");  // makes the sender's uid the peer's owner
   const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);

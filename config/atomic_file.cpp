@@ -10,41 +10,12 @@
 #include <cerrno>
 #include <optional>
 
+#include "config/posix_file.h"
+
 namespace AtomicFile {
 namespace {
 
-// Closes a descriptor on every path out of a function.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now so that a late write error surfaces; false on failure.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-bool WriteAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = write(fd, text.data(), text.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    text.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
+using PosixFile::UniqueFd;
 
 // A name for the temporary file that no other writer in this or another
 // process picks at the same moment; O_EXCL settles leftovers of a crash.
@@ -97,7 +68,7 @@ bool Read(const std::string &path, std::string &out) {
   const std::optional<std::string> file = Resolve(path);
   if (!file) return false;
   // Non-blocking, so that a FIFO planted at the path cannot stall the reader.
-  Fd fd(open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd fd(open(file->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   char chunk[65536];
@@ -116,12 +87,11 @@ Result Replace(const std::string &linked_path, std::string_view text) {
   const std::optional<std::string> file = Resolve(linked_path);
   if (!file) return Result::kOpenFailed;
   const std::string &path = *file;
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string dir = PosixFile::DirectoryOf(path);
+  const std::string base = PosixFile::BaseOf(path);
   if (base.empty()) return Result::kOpenFailed;
 
-  Fd dirfd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dirfd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirfd.get() < 0) return Result::kOpenFailed;
 
   struct stat old;
@@ -145,12 +115,12 @@ Result Replace(const std::string &linked_path, std::string_view text) {
     if (raw < 0 && errno != EEXIST) break;
   }
   if (raw < 0) return Result::kOpenFailed;
-  Fd fd(raw);
+  UniqueFd fd(raw);
 
   Result result = Result::kOk;
   if (replacing && !Inherit(fd.get(), old))
     result = Result::kOpenFailed;
-  else if (!WriteAll(fd.get(), text) || fsync(fd.get()) != 0 || !fd.Close() ||
+  else if (!PosixFile::WriteAll(fd.get(), text) || fsync(fd.get()) != 0 || !fd.Close() ||
            renameat(dirfd.get(), temp.c_str(), dirfd.get(), base.c_str()) != 0)
     result = Result::kWriteFailed;
   if (result != Result::kOk) unlinkat(dirfd.get(), temp.c_str(), 0);

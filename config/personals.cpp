@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "config/atomic_file.h"
+#include "config/posix_file.h"
 
 namespace {
 
@@ -19,21 +20,7 @@ constexpr uid_t kFirstListedUid = 500;
 constexpr uid_t kLastListedUid = 999;
 constexpr gid_t kGroupUnchanged = static_cast<gid_t>(-1);
 
-// A file descriptor closed on scope exit.
-class Fd {
- public:
-  explicit Fd(int fd) : fd(fd) {}
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  int get() const { return fd; }
-  bool ok() const { return fd >= 0; }
-
- private:
-  int fd;
-};
+using PosixFile::UniqueFd;
 
 // Owner changes may fail (no privilege); later operations report their own errors.
 void HandTo(int fd, uid_t uid) {
@@ -47,9 +34,9 @@ bool Missing(int dir, const char *name) {
 
 // Creates name below dir when missing and opens it; fails (fd -1) on a
 // symbolic link or anything else that is not a directory.
-Fd SubDir(int dir, const char *name, mode_t mode) {
+UniqueFd SubDir(int dir, const char *name, mode_t mode) {
   if (Missing(dir, name)) mkdirat(dir, name, mode);
-  return Fd(openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return UniqueFd(openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
 // A temporary name beside the configuration for its first copy.
@@ -64,25 +51,16 @@ std::string TemplateText(const std::string &template_path) {
   return text;
 }
 
-bool WriteAll(int fd, const std::string &text) {
-  for (size_t done = 0; done < text.size();) {
-    const ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return fsync(fd) == 0;
-}
-
 // The first configuration appears whole or not at all: the copy is written
 // under a temporary name and linked into place only while no file is there,
 // so a second run naming the same new user never sees a partial copy.
 void CreateConfig(int yrk_dir, const char *name, const std::string &template_path, uid_t uid) {
   const std::string temp = TemporaryName(name);
   unlinkat(yrk_dir, temp.c_str(), 0);  // a leftover of a killed run of this pid
-  Fd cfg(openat(yrk_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  UniqueFd cfg(openat(yrk_dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!cfg.ok()) return;
   HandTo(cfg.get(), uid);
-  if (WriteAll(cfg.get(), TemplateText(template_path)))
+  if (PosixFile::WriteAll(cfg.get(), TemplateText(template_path)) && fsync(cfg.get()) == 0)
     linkat(yrk_dir, temp.c_str(), yrk_dir, name, 0);  // EEXIST: another run was first
   unlinkat(yrk_dir, temp.c_str(), 0);
 }
@@ -94,7 +72,7 @@ void CreateConfig(int yrk_dir, const char *name, const std::string &template_pat
 void SetupConfig(int yrk_dir, const char *name, const std::string &template_path, uid_t uid) {
   if (Missing(yrk_dir, name)) return CreateConfig(yrk_dir, name, template_path, uid);
   // O_NONBLOCK: a FIFO planted there must not block the open.
-  Fd cfg(openat(yrk_dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd cfg(openat(yrk_dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st;
   if (!cfg.ok() || fstat(cfg.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1)
     return;
@@ -160,9 +138,9 @@ std::optional<FsIdentity> Personals::Owner() const {
 // paths by name, and the configuration store would otherwise read and replace
 // a file wherever the link points.
 void Personals::Setup(const std::string &template_path) {
-  Fd home_dir(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd home_dir(open(home.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!home_dir.ok()) return;
-  Fd yrk(SubDir(home_dir.get(), Paths::kUserDir, 0700));
+  UniqueFd yrk(SubDir(home_dir.get(), Paths::kUserDir, 0700));
   if (!yrk.ok()) return;
   cfg_path = home + "/" + Paths::kUserConfig;
   HandTo(yrk.get(), uid);
@@ -171,14 +149,14 @@ void Personals::Setup(const std::string &template_path) {
 
   // The certificate directories are the user's too: a user running impex
   // for themself adds their own certificates.
-  Fd cert(SubDir(yrk.get(), Leaf(Paths::kUserCertDir), 0755));
+  UniqueFd cert(SubDir(yrk.get(), Leaf(Paths::kUserCertDir), 0755));
   if (cert.ok()) {
     HandTo(cert.get(), uid);
-    Fd store(SubDir(cert.get(), Leaf(Paths::kUserCertStore), 0755));
+    UniqueFd store(SubDir(cert.get(), Leaf(Paths::kUserCertStore), 0755));
     if (store.ok()) HandTo(store.get(), uid);
   }
 
-  Fd key(SubDir(yrk.get(), Leaf(Paths::kUserKeyDir), 0755));
+  UniqueFd key(SubDir(yrk.get(), Leaf(Paths::kUserKeyDir), 0755));
   if (!key.ok()) return;
   key_dir = home + "/" + Paths::kUserKeyDir;
   HandTo(key.get(), uid);

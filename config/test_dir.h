@@ -1,28 +1,37 @@
-// Scratch directories and file helpers for the configuration tests.
+// Scratch directories and file helpers for the tests; the tests of other
+// folders use them too (header-only, nothing to link).
 #pragma once
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
 
+// A fresh directory, removed with all it holds at the end of the test. It is
+// under /tmp whatever TMPDIR says: tests that drop to another user must be
+// able to reach it, and socket paths in it must stay short.
 class TestDir {
  public:
   TestDir() {
-    char templ[] = "/tmp/yrk-config-test-XXXXXX";
-    path_ = mkdtemp(templ);
+    char templ[] = "/tmp/yrk-test-XXXXXX";
+    if (!mkdtemp(templ)) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+    path_ = templ;
   }
   TestDir(const TestDir &) = delete;
   TestDir &operator=(const TestDir &) = delete;
   ~TestDir() {
+    // A test may have taken the directory's permissions away.
     std::error_code ignored;
     std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
     std::filesystem::remove_all(path_, ignored);
@@ -70,5 +79,7 @@ inline bool RunUnprivileged(const std::function<bool()> &body) {
   });
 }
 
+#ifdef YRK_SOURCE_DIR
 // The shipped template, read from the source tree.
 inline std::string Template() { return ReadFile(std::string(YRK_SOURCE_DIR) + "/config/defconfig"); }
+#endif

@@ -1,56 +1,22 @@
-// Helpers for the integrity tests: scratch directories, files, and libgcrypt
-// as the independent GOST R 34.11-94 implementation.
+// Helpers for the integrity tests: test data, and libgcrypt as the
+// independent GOST R 34.11-94 implementation. Scratch directories and files
+// come from config/test_dir.h.
 #pragma once
 
 #include <gcrypt.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "channel/shared_membuf.h"
+#include "config/test_dir.h"
 
 namespace integrity_test {
 
 using Bytes = std::vector<std::uint8_t>;
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = std::filesystem::temp_directory_path() / "yrk-integrity-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
-    path_ = pattern;
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-inline void WriteFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 inline std::string RandomText(std::size_t len, unsigned seed) {
   std::mt19937 gen(seed);

@@ -12,23 +12,12 @@
 #include <stdexcept>
 #include <utility>
 
+#include "config/posix_file.h"
 #include "integrity/integrity_control.h"
 
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using PosixFile::UniqueFd;
 
 [[noreturn]] void Fail(const std::string &text) { throw std::runtime_error(text); }
 
@@ -46,35 +35,6 @@ int OpenRegular(const std::string &path, struct stat &st) {
   return fd;
 }
 
-// Reads exactly `len` bytes; false on an error or an early end of file.
-bool ReadFully(int fd, unsigned char *out, std::size_t len) {
-  while (len > 0) {
-    const ssize_t n = read(fd, out, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    out += n;
-    len -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const unsigned char *data, std::size_t len) {
-  while (len > 0) {
-    const ssize_t n = write(fd, data, len);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    len -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string &path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 YRKIntegrityControl::YRKIntegrityControl(std::string filelist, std::string checksum)
@@ -82,14 +42,14 @@ YRKIntegrityControl::YRKIntegrityControl(std::string filelist, std::string check
 
 void YRKIntegrityControl::HashFile(IntegrityControl &control, const std::string &path, unsigned char *chunk) {
   struct stat st;
-  Fd fd(OpenRegular(path, st));
+  UniqueFd fd(OpenRegular(path, st));
   if (fd.get() < 0) Fail("file not found " + path);
   Opened(path);
   // Only the size taken at open counts: a file that grows meanwhile is
   // hashed up to it, one that shrinks is an error, never a shorter digest.
   for (off_t left = st.st_size; left > 0;) {
     const std::size_t piece = left < static_cast<off_t>(kChunk) ? static_cast<std::size_t>(left) : kChunk;
-    if (!ReadFully(fd.get(), chunk, piece)) Fail("error reading file");
+    if (!PosixFile::ReadFully(fd.get(), chunk, piece)) Fail("error reading file");
     control.Compute(chunk, piece);
     left -= static_cast<off_t>(piece);
   }
@@ -97,7 +57,7 @@ void YRKIntegrityControl::HashFile(IntegrityControl &control, const std::string 
 
 shared_membuf YRKIntegrityControl::ComputeHash() {
   struct stat st;
-  Fd list(OpenRegular(filelist_, st));
+  UniqueFd list(OpenRegular(filelist_, st));
   if (list.get() < 0) Fail("filelist not found");
 
   // Paths are hashed as they are read, so the list is never held whole. A
@@ -137,27 +97,28 @@ void YRKIntegrityControl::SaveHash(shared_membuf digest) {
   // A new file beside the reference, renamed over it once complete and on
   // disk: a crash or a full disk leaves the old reference, never a part.
   std::string temp = checksum_ + ".XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) Fail("file not found");
-  bool ok = WriteFully(fd, digest.get(), digest.size()) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
+  UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.ok()) Fail("file not found");
+  bool ok = PosixFile::WriteAll(fd.get(), digest.get(), digest.size()) && fchmod(fd.get(), 0644) == 0 &&
+            fsync(fd.get()) == 0;
+  ok = fd.Close() && ok;
   if (!ok || rename(temp.c_str(), checksum_.c_str()) != 0) {
     unlink(temp.c_str());
     Fail("error writing file");
   }
   // The rename itself reaches the disk with the directory.
-  Fd dir(open(DirectoryOf(checksum_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dir(open(PosixFile::DirectoryOf(checksum_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) fsync(dir.get());
 }
 
 shared_membuf YRKIntegrityControl::Load(bool &oversized) {
   struct stat st;
-  Fd fd(OpenRegular(checksum_, st));
+  UniqueFd fd(OpenRegular(checksum_, st));
   if (fd.get() < 0) Fail("file not found");
   oversized = st.st_size > static_cast<off_t>(kMaxReference);
   if (oversized) return shared_membuf(0);
   shared_membuf out(static_cast<unsigned>(st.st_size));
-  if (!ReadFully(fd.get(), out.get(), out.size())) Fail("error reading file");
+  if (!PosixFile::ReadFully(fd.get(), out.get(), out.size())) Fail("error reading file");
   return out;
 }
 

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -36,7 +35,7 @@ class Integrity : public ::testing::Test {
   YRKIntegrityControl Control() { return YRKIntegrityControl(filelist, checksum); }
   Bytes Hash() { return ToBytes(Control().ComputeHash()); }
 
-  ScratchDir dir;
+  TestDir dir;
   const std::string filelist = dir / "filelist";
   const std::string checksum = dir / ".csum";
 };
@@ -49,16 +48,6 @@ std::string Thrown(const std::function<void()> &body) {
     return e.what();
   }
   return "";
-}
-
-// Runs `body` in a child process (for limits the test must not take on);
-// true when it returned true.
-bool InChild(const std::function<bool()> &body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body() ? 0 : 1);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::vector<std::string> Names(const std::string &path) {
@@ -159,7 +148,7 @@ TEST_F(Integrity, UnreadableFileIsNotFound) {
   chmod((dir / "one").c_str(), 0);
   chmod(dir.path().c_str(), 0755);
   chmod(filelist.c_str(), 0644);
-  EXPECT_TRUE(InChild([&] {
+  EXPECT_TRUE(RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
     return Thrown([&] { Hash(); }) == "file not found " + dir / "one";
   }));
@@ -266,7 +255,7 @@ TEST_F(Integrity, SaveWhereNoFileCanBeMade) {
   // A directory the caller may not write (root is made nobody for that).
   std::filesystem::create_directory(dir / "ro");
   chmod((dir / "ro").c_str(), 0555);
-  EXPECT_TRUE(InChild([&] {
+  EXPECT_TRUE(RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
     YRKIntegrityControl readonly(filelist, dir / "ro/.csum");
     return Thrown([&] { readonly.SaveHash(shared_membuf(32)); }) == "file not found";
@@ -281,7 +270,7 @@ TEST_F(Integrity, FailedSaveKeepsTheOldReference) {
   const std::string old = ReadFile(checksum);
   WriteFile(dir / "one", "changed");
   for (rlim_t limit : {rlim_t(0), rlim_t(10)}) {
-    EXPECT_TRUE(InChild([&] {
+    EXPECT_TRUE(RunInChild([&] {
       signal(SIGXFSZ, SIG_IGN);
       const struct rlimit small = {limit, limit};
       if (setrlimit(RLIMIT_FSIZE, &small) != 0) return false;

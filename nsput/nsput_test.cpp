@@ -4,69 +4,27 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "config/test_dir.h"
+
 namespace {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = std::filesystem::temp_directory_path() / "yrk-nsput-XXXXXX";
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp " + pattern);
-    path_ = pattern;
-  }
-  ScratchDir(const ScratchDir &) = delete;
-  ScratchDir &operator=(const ScratchDir &) = delete;
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string &name) const { return path_ + "/" + name; }
-  const std::string &path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void WriteFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
-
-std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Names(const std::string &path) {
   std::vector<std::string> names;
   for (const auto &entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Runs `body` in a child process (identities and limits the test itself must
-// not take on); true when it returned true.
-bool InChild(const std::function<bool()> &body) {
-  const pid_t pid = fork();
-  if (pid == 0) _exit(body() ? 0 : 1);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 constexpr const char *kOld = "nameserver 192.0.2.1\n";
@@ -96,7 +54,7 @@ class ResolvInstall : public ::testing::Test {
     EXPECT_EQ(Names(etc.path()), std::vector<std::string>{"resolv.conf"});
   }
 
-  ScratchDir etc, src;
+  TestDir etc, src;
   const std::string target = etc / "resolv.conf";
   std::string out, err;
 };
@@ -223,7 +181,7 @@ TEST_F(ResolvInstall, TargetThatCannotBeWritten) {
 TEST_F(ResolvInstall, FailedCopyKeepsTheOldFile) {
   WriteFile(src / "conf", std::string(100000, 'n'));
   for (rlim_t limit : {rlim_t(0), rlim_t(4096)}) {
-    EXPECT_TRUE(InChild([&] {
+    EXPECT_TRUE(RunInChild([&] {
       signal(SIGXFSZ, SIG_IGN);
       const struct rlimit small = {limit, limit};
       if (setrlimit(RLIMIT_FSIZE, &small) != 0) return false;
@@ -239,7 +197,7 @@ TEST_F(ResolvInstall, UnreadableSource) {
   chmod((src / "secret").c_str(), 0);
   chmod(src.path().c_str(), 0755);
   chmod(etc.path().c_str(), 0777);
-  EXPECT_TRUE(InChild([&] {
+  EXPECT_TRUE(RunInChild([&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return false;
     return Run({src / "secret"}) == 1 && out == "cannot read source file\n";
   }));
@@ -260,7 +218,7 @@ TEST_F(ResolvInstall, SetUserIdRunReadsAsTheCaller) {
   WriteFile(src / "mine", "nameserver 192.0.2.7\n");
   chown((src / "mine").c_str(), 500, 500);
   chmod((src / "mine").c_str(), 0600);
-  EXPECT_TRUE(InChild([&] {
+  EXPECT_TRUE(RunInChild([&] {
     const gid_t groups[] = {500};
     if (setgroups(1, groups) != 0 || setresgid(500, 500, 500) != 0 || setresuid(500, 0, 0) != 0) return false;
     const auto root_again = [] { return setfsuid(static_cast<uid_t>(-1)) == 0; };

@@ -8,28 +8,12 @@
 
 #include <cerrno>
 
+#include "config/posix_file.h"
+
 namespace Nsput {
 namespace {
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd &) = delete;
-  Fd &operator=(const Fd &) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-  // Closes now so that a late write error surfaces.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
+using PosixFile::UniqueFd;
 
 // For one scope, file access is checked against the real user and group
 // instead of the effective ones: a set-user-ID run must not read for the
@@ -77,30 +61,6 @@ class SignalsHeld {
   sigset_t saved_;
 };
 
-bool WriteAll(int fd, const std::string &content) {
-  const char *p = content.data();
-  std::size_t left = content.size();
-  while (left > 0) {
-    const ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string &path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string BaseOf(const std::string &path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 int StatAsCaller(const std::string &path, struct stat &st) {
@@ -119,7 +79,7 @@ Outcome ReadSource(const std::string &path, std::string &content) {
     // over the open.
     opened = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   }
-  Fd fd(opened);
+  UniqueFd fd(opened);
   if (fd.get() < 0) return Outcome::kUnreadable;
   // The descriptor's type and size, not the path's: the path may change.
   struct stat st;
@@ -147,14 +107,14 @@ Outcome Replace(const std::string &target, const std::string &content, std::stri
     const ssize_t len = readlink(target.c_str(), to, sizeof to - 1);
     link = len > 0 ? std::string(to, static_cast<std::size_t>(len)) : std::string("?");
   }
-  const std::string dir = DirectoryOf(target);
-  std::string temp = dir + "/." + BaseOf(target) + ".XXXXXX";
+  const std::string dir = PosixFile::DirectoryOf(target);
+  std::string temp = dir + "/." + PosixFile::BaseOf(target) + ".XXXXXX";
   SignalsHeld held;
-  Fd fd(mkostemp(temp.data(), O_CLOEXEC));
+  UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
   if (fd.get() < 0) return Outcome::kTargetFailed;
   // A set-user-ID run creates the file in the caller's group; the system's
   // resolver file is root's alone.
-  bool ok = WriteAll(fd.get(), content) && fsync(fd.get()) == 0 && fchmod(fd.get(), 0644) == 0 &&
+  bool ok = PosixFile::WriteAll(fd.get(), content) && fsync(fd.get()) == 0 && fchmod(fd.get(), 0644) == 0 &&
             (geteuid() != 0 || fchown(fd.get(), 0, 0) == 0);
   ok = fd.Close() && ok;
   if (!ok || rename(temp.c_str(), target.c_str()) != 0) {
@@ -162,7 +122,7 @@ Outcome Replace(const std::string &target, const std::string &content, std::stri
     return Outcome::kTargetFailed;
   }
   // The rename reaches the disk with the directory.
-  Fd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd d(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (d.get() >= 0) fsync(d.get());
   return Outcome::kDone;
 }
