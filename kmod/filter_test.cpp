@@ -97,16 +97,69 @@ TEST_F(Filter, ReplacingTheListWhileOn) {
   EXPECT_FALSE(passes("10.1.2.3"));
 }
 
-TEST_F(Filter, FailedCopyLeavesTheFilterOffAndEmpty) {
+// A list that cannot be read leaves the previous rules in force, filter on
+// or off, and the filter as it was.
+TEST_F(Filter, FailedCopyKeepsThePreviousRules) {
   Line line(0);
-  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")}), other({rule("192.168.0.0", "255.255.0.0")});
   filter_on(line, 1, rules);
-  user_set_unreadable(rules.data(), 8);
-  EXPECT_EQ(load(line, rules, 8), -14);
+  user_set_unreadable(other.data(), 8);
+  EXPECT_EQ(load(line, other, 8), -14);
   user_set_unreadable(nullptr, 0);
-  EXPECT_TRUE(passes("192.168.1.1"));  // off
+  EXPECT_EQ(log_count("filter list unreadable - previous rules kept "), 1u);
+  EXPECT_FALSE(passes("192.168.1.1"));
+  EXPECT_TRUE(passes("10.1.2.3"));
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_OFF), 0);
+  user_set_unreadable(other.data(), 8);
+  EXPECT_EQ(load(line, other, 8), -14);
+  user_set_unreadable(nullptr, 0);
+  EXPECT_TRUE(passes("192.168.1.1"));  // still off
   ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
-  EXPECT_FALSE(passes("10.1.2.3"));  // and without rules
+  EXPECT_FALSE(passes("192.168.1.1"));
+  EXPECT_TRUE(passes("10.1.2.3"));  // with the rules it had
+}
+
+// Without memory for the rules in force, nothing IPv4 passes.
+TEST_F(Filter, NoMemoryForTheRulesBlocksEverything) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  RuleList rules({rule("10.0.0.0", "255.0.0.0")});
+  ASSERT_EQ(load(line, rules, 8), 0);
+  user_fail_alloc_after(0);
+  EXPECT_EQ(line.ioctl(TTYSIM_FILTER_ON), -ENOMEM);
+  user_fail_alloc_after(-1);
+  EXPECT_FALSE(passes("10.1.2.3"));
+  EXPECT_FALSE(passes("192.168.1.1"));
+  // A list replaced meanwhile fails too and leaves the block in force.
+  RuleList other({rule("192.168.0.0", "255.255.0.0")});
+  user_fail_alloc_after(1);
+  EXPECT_EQ(load(line, other, 8), -14);
+  user_fail_alloc_after(-1);
+  EXPECT_FALSE(passes("192.168.1.1"));
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_TRUE(passes("10.1.2.3"));
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_OFF), 0);
+  EXPECT_TRUE(passes("192.168.1.1"));
+}
+
+// The tunnel carries IPv4 only: with any filter on, IPv6 leaves by loopback only.
+TEST_F(Filter, IPv6IsDroppedWhileAnyFilterIsOn) {
+  EXPECT_TRUE(user_output_hook_registered(PARVEX_HOOK_IPV6));
+  Line a(0), b(1);
+  RuleList all({rule("0.0.0.0", "0.0.0.0")});
+  ASSERT_EQ(b.create(2, 5001, 0), 0);
+  EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_ACCEPT));
+  filter_on(a, 1, all);
+  EXPECT_TRUE(passes("8.8.8.8"));
+  EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_DROP));
+  EXPECT_EQ(user_output_ipv6(true), static_cast<unsigned>(NF_ACCEPT));
+  ASSERT_EQ(b.ioctl(TTYSIM_FILTER_OFF), 0);  // another session's switch changes nothing
+  EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_DROP));
+  ASSERT_EQ(a.ioctl(TTYSIM_FILTER_OFF), 0);
+  EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_ACCEPT));
+  ASSERT_EQ(a.ioctl(TTYSIM_FILTER_ON), 0);
+  a.close();  // a closed session's filter is off
+  EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_ACCEPT));
 }
 
 TEST_F(Filter, SizeOfTwentyGivesTwoRules) {

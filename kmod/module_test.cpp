@@ -13,6 +13,7 @@ void expect_nothing_left() {
   EXPECT_EQ(user_tty_driver(), nullptr);
   EXPECT_EQ(user_threads_alive(), 0);
   EXPECT_FALSE(user_output_hook_registered(PARVEX_HOOK_IPV4));
+  EXPECT_FALSE(user_output_hook_registered(PARVEX_HOOK_IPV6));
 }
 
 class Load : public ::testing::Test {
@@ -26,6 +27,7 @@ class Load : public ::testing::Test {
     EXPECT_NE(user_tty_driver(), nullptr);
     EXPECT_EQ(user_threads_alive(), 2);
     EXPECT_TRUE(user_output_hook_registered(PARVEX_HOOK_IPV4));
+    EXPECT_TRUE(user_output_hook_registered(PARVEX_HOOK_IPV6));
     cleanup_module();
     expect_nothing_left();
     user_log_clear();
@@ -66,9 +68,12 @@ TEST_F(Load, ThreadCreationFails) {
 }
 
 TEST_F(Load, HookRegistrationFails) {
-  user_fail_hook_register();
-  EXPECT_LT(init_module(), 0);
-  expect_nothing_left();
+  for (int n = 0; n < 2; ++n) {  // the IPv4 hook, then the IPv6 one
+    user_fail_hook_register_after(n);
+    EXPECT_LT(init_module(), 0) << n;
+    user_fail_hook_register_after(-1);
+    expect_nothing_left();
+  }
 }
 
 TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {

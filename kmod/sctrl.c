@@ -42,7 +42,6 @@ struct sctrl_session *sctrl_create_session(struct tty_struct *tty)
 		return NULL;
 	s->tty = tty;
 	s->params.sid = -1;
-	spin_lock_init(&s->filter_lock);
 
 	spin_lock_bh(&table_lock);
 	if (table) {

@@ -43,10 +43,10 @@ struct sctrl_session {
 	u8 keyed;		/* once set, stays set for the session's life */
 	u32 decerrors;
 	u32 key_failures;	/* key records refused or unreadable */
+	/* Control path only: the hooks see a published copy. */
 	u32 filter_count;
 	u32 filter_enabled;
 	struct filter_rule *filter_rules;
-	spinlock_t filter_lock;
 	struct socket *sock;
 	struct session_setup params;
 	struct traffic_stats stats;

@@ -67,9 +67,7 @@ static void ttysim_teardown(struct sctrl_session *s)
 {
 	udpt_close(s);
 	filter_close(s);
-	filter_lock_walks();
 	sctrl_delete_session(s);
-	filter_unlock_walks();
 }
 
 static void ttysim_delete(struct tty_struct *tty)

@@ -52,6 +52,8 @@ unsigned int user_output_ipv6(int loopback);
 int user_output_hook_registered(int family);
 /* Makes the next parvex_hook_register fail once. */
 void user_fail_hook_register(void);
+/* The next n hook registrations succeed, the one after fails; -1 never fails. */
+void user_fail_hook_register_after(int n);
 
 /*
  * Memory of the calling process below 4 GiB, so that a 32-bit record field

@@ -9,7 +9,6 @@
 
 /* One hook per family; a call in progress finishes before unregistering returns. */
 static struct parvex_hook *registered[2];
-static atomic_t register_fails;
 static atomic_t running[2];
 
 /* The devices a packet leaves by: only whether it is loopback matters. */
@@ -20,9 +19,29 @@ struct net_device {
 static const struct net_device loopback_dev = { .loopback = true };
 static const struct net_device ethernet_dev = { .loopback = false };
 
+/* Registrations left to succeed before one fails; -1: none fails. */
+static atomic_t registrations_left = { -1 };
+
+void user_fail_hook_register_after(int n)
+{
+	atomic_set(&registrations_left, n);
+}
+
 void user_fail_hook_register(void)
 {
-	atomic_set(&register_fails, 1);
+	user_fail_hook_register_after(0);
+}
+
+static bool registration_fails(void)
+{
+	int left = atomic_read(&registrations_left);
+
+	while (left >= 0) {
+		if (__atomic_compare_exchange_n(&registrations_left.counter, &left, left - 1,
+						false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST))
+			return left == 0;
+	}
+	return false;
 }
 
 static bool family_valid(int family)
@@ -34,7 +53,7 @@ int parvex_hook_register(struct parvex_hook *hook)
 {
 	struct parvex_hook *none = NULL;
 
-	if (atomic_xchg(&register_fails, 0))
+	if (registration_fails())
 		return -ENOMEM;
 	if (!family_valid(hook->family) || !hook->fn)
 		return -EINVAL;
