@@ -77,11 +77,15 @@ TEST_F(Load, HookRegistrationFails) {
 }
 
 TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {
+  static const char marker[] = "queued-plaintext-2718281828";
+  user_watch_frees(marker, sizeof(marker) - 1);
   ASSERT_EQ(init_module(), 0);
   {
     Line line(0);
     lock_outstream();
-    for (int i = 0; i < 50; ++i) ASSERT_EQ(line.write(ipv4_frame(64)), 64);
+    Bytes frame = ipv4_frame(64);
+    std::memcpy(&frame[32], marker, sizeof(marker) - 1);
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(line.write(frame), 64);
     lock_instream();
     for (int i = 0; i < 50; ++i) {
       stbuff_slot *slot = stbuff_instream_put_begin(64);
@@ -97,6 +101,9 @@ TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {
     unload.join();
   }
   expect_nothing_left();
+  // The frames left queued were wiped with the ring.
+  EXPECT_EQ(user_freed_with_pattern(), 0u);
+  user_watch_frees(nullptr, 0);
   // Each thread finished at most the slot it had begun.
   EXPECT_LE(log_count("outstream packet processing error - session not found "), 1u);
   EXPECT_LE(log_count("instream packet processing error - session not found "), 1u);

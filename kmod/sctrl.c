@@ -141,19 +141,24 @@ struct sctrl_session *sctrl_find_session_tty(struct tty_struct *tty)
 
 struct peer {
 	u32 addr;
+	u32 local_addr;
 	u16 port;
+	u16 local_port;
 };
 
 static bool match_peer(const struct sctrl_session *s, const void *key)
 {
 	const struct peer *p = key;
 
-	return s->params.peer_addr == p->addr && s->params.peer_port == p->port;
+	return s->params.peer_addr == p->addr && s->params.peer_port == p->port &&
+	       s->params.local_addr == p->local_addr && s->params.local_port == p->local_port;
 }
 
-struct sctrl_session *sctrl_find_session_address(u32 peer_addr, u16 peer_port)
+struct sctrl_session *sctrl_find_session_address(u32 peer_addr, u16 peer_port, u32 local_addr,
+						 u16 local_port)
 {
-	struct peer p = { .addr = peer_addr, .port = peer_port };
+	struct peer p = { .addr = peer_addr, .port = peer_port, .local_addr = local_addr,
+			  .local_port = local_port };
 
 	return find_first(match_peer, &p);
 }

@@ -23,7 +23,7 @@ struct sctrl_outframe {
 	s32 len;
 	u8 *header;	/* the wire header: one frame-type byte */
 	s32 header_len;
-	s32 ttl;	/* outer TTL; -1 leaves the socket's TTL alone */
+	s32 ttl;	/* outer TTL; -1 for the socket's default */
 };
 
 /* The frame the receiving thread is handling. */
@@ -98,7 +98,9 @@ int sctrl_delete_session(struct sctrl_session *s);
 struct sctrl_session *sctrl_find_session(struct sctrl_session *after);
 struct sctrl_session *sctrl_find_session_sid(s32 sid);
 struct sctrl_session *sctrl_find_session_tty(struct tty_struct *tty);
-struct sctrl_session *sctrl_find_session_address(u32 peer_addr, u16 peer_port);
+/* The session of a datagram: its source, and the local address and port it came in on. */
+struct sctrl_session *sctrl_find_session_address(u32 peer_addr, u16 peer_port, u32 local_addr,
+						 u16 local_port);
 
 void reset_stats(struct traffic_stats *st);
 /* Counts the session's inbound (outbound) frame as received (sent). */

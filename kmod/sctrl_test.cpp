@@ -60,9 +60,16 @@ TEST_F(SessionTable, LookupsFindTheNewestMatch) {
   EXPECT_EQ(sctrl_find_session_sid(9), nullptr);
   EXPECT_EQ(sctrl_find_session_tty(line(1)), older);
   EXPECT_EQ(sctrl_find_session_tty(line(4)), nullptr);
-  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500), newer);
-  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 501), nullptr);
-  EXPECT_EQ(sctrl_find_session_address(0x0A000002, 500), other);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500, 0, 0), newer);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 501, 0, 0), nullptr);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000002, 500, 0, 0), other);
+  // The receiving socket's local address and port count too.
+  older->params.local_port = 4000;
+  older->params.local_addr = 0x7F000001;
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500, 0x7F000001, 4000), older);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500, 0x7F000001, 4001), nullptr);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500, 0, 4000), nullptr);
+  EXPECT_EQ(sctrl_find_session_address(0x0A000001, 500, 0, 0), newer);
 
   sctrl_delete_session(newer);
   EXPECT_EQ(sctrl_find_session_sid(7), older);

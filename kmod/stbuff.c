@@ -78,6 +78,9 @@ static void queue_close(struct stbuff_queue *q)
 /* Once no thread works the ring any more. */
 static void queue_free(struct stbuff_queue *q)
 {
+	/* Frames still queued are wiped with the ring. */
+	if (q->ring)
+		memzero_explicit(q->ring, sizeof(*q->ring) * STBUFF_SLOTS);
 	vfree(q->ring);
 	q->ring = NULL;
 }
@@ -178,7 +181,8 @@ s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty)
 
 static void instream_process(struct stbuff_slot *slot)
 {
-	struct sctrl_session *s = sctrl_find_session_address(slot->peer_addr, slot->peer_port);
+	struct sctrl_session *s = sctrl_find_session_address(slot->peer_addr, slot->peer_port,
+							     slot->local_addr, slot->local_port);
 
 	if (!s) {
 		pr_err("instream packet processing error - session not found ");
@@ -233,6 +237,8 @@ static void queue_drain(struct stbuff_queue *q, struct stbuff_queue *worker,
 	while ((slot = queue_take(q, worker))) {
 		lock();
 		process(slot);
+		/* Decrypted frames and keys' traces do not stay behind in the ring. */
+		memzero_explicit(slot, sizeof(*slot));
 		unlock();
 		queue_release(q);
 	}

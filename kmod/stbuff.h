@@ -26,6 +26,8 @@ struct stbuff_slot {
 	s32 sid;
 	u32 peer_addr;
 	u16 peer_port;
+	u16 local_port;		/* the receiving socket's, as the session names it */
+	u32 local_addr;
 	struct tty_struct *tty;
 	s32 len;
 	u8 header;

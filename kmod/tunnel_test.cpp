@@ -2,6 +2,7 @@
 // libgcrypt peer plays the access server.
 #include "kmod/peer/peer.h"
 #include "kmod/live_module.h"
+#include "kmod/sync.h"
 #include "kmod/udpt.h"
 
 namespace kmod_live {
@@ -165,10 +166,40 @@ TEST_F(Tunnel, InnerTtlOfOneIsNotSent) {
   ASSERT_TRUE(server.receive(d, 2000, &ttl));
   EXPECT_EQ(ttl, 1);
   EXPECT_EQ(Bytes(d.begin() + 1, d.end()), ipv4_frame(40, 2, 9));
-  // A non-IPv4 frame leaves with the TTL the socket last had.
+  // A non-IPv4 frame leaves with the system's default TTL, as a fresh socket's datagram does.
+  int default_ttl = 0;
+  {
+    UdpPeer fresh;
+    fresh.send({1}, server.port());
+    ASSERT_TRUE(server.receive(d, 2000, &default_ttl));
+  }
+  ASSERT_GT(default_ttl, 2);
   ASSERT_EQ(line.write(ppp_frame(0x8021)), 8);
   ASSERT_TRUE(server.receive(d, 2000, &ttl));
-  EXPECT_EQ(ttl, 1);
+  EXPECT_EQ(ttl, default_ttl);
+  ASSERT_EQ(line.write(ipv4_frame(40, 3)), 40);
+  ASSERT_TRUE(server.receive(d, 2000, &ttl));
+  EXPECT_EQ(ttl, 2);
+  ASSERT_EQ(line.write(ppp_frame(0xC227)), 8);  // EAP
+  ASSERT_TRUE(server.receive(d, 2000, &ttl));
+  EXPECT_EQ(ttl, default_ttl);
+}
+
+// Two sessions to one server address and port on different local ports:
+// each datagram goes to the session whose socket received it.
+TEST_F(Tunnel, InboundMatchingTakesTheLocalPort) {
+  uint16_t other_local = free_port();
+  Line older(0), newer(1);
+  open_session(older, 1, 0);
+  ASSERT_EQ(newer.create(2, server.port(), other_local, 0), 0);
+  key(older);
+  Bytes f = ipv4_frame(40, 64, 7);
+  server.send(peer.protect(f), local);
+  EXPECT_EQ(older.read(), f);
+  EXPECT_EQ(newer.read(50), Bytes{});
+  server.send(Peer::plain(ipv4_frame(40, 64, 8)), other_local);
+  EXPECT_EQ(newer.read(), ipv4_frame(40, 64, 8));
+  EXPECT_EQ(log_count("frame dropped "), 0u);
 }
 
 TEST_F(Tunnel, DatagramLengthsAndStrangers) {
@@ -251,6 +282,32 @@ TEST_F(Tunnel, EventOfTheSendingThreadWakesTheReceivingOne) {
   ASSERT_EQ(line.write(ipv4_frame(31)), 31);  // too short for an event
   from_module(), from_module();
   EXPECT_EQ(line.read(50), Bytes{});
+}
+
+// Decrypted frames do not linger in the ring once delivered, nor do frames
+// sent in clear once sent.
+TEST_F(Tunnel, RingSlotsAreWipedAfterUse) {
+  static const char marker[] = "decrypted-plaintext-1414213562";
+  Line line(0);
+  open_session(line, 1, 0);
+  key(line);
+  Bytes f = ipv4_frame(80);
+  std::memcpy(&f[40], marker, sizeof(marker) - 1);
+  for (int i = 0; i < 3; ++i) {
+    server.send(peer.protect(f), local);
+    ASSERT_EQ(line.read(), f);
+  }
+  Line plain(1);
+  UdpPeer other;
+  ASSERT_EQ(plain.create(2, other.port(), free_port(), 0), 0);
+  ASSERT_EQ(plain.write(f), 80);
+  Bytes d;
+  ASSERT_TRUE(other.receive(d));
+  // Both threads are past the frames once their locks can be had.
+  lock_transfer();
+  size_t lingering = user_live_with_pattern(marker, sizeof(marker) - 1);
+  unlock_transfer();
+  EXPECT_EQ(lingering, 0u);
 }
 
 }  // namespace

@@ -145,6 +145,8 @@ void udpt_cb_data_ready(void *data)
 		stbuff_instream_put_cancel();
 		goto out;
 	}
+	slot->local_addr = rec->local_addr;
+	slot->local_port = rec->local_port;
 	slot->peer_addr = be32_to_cpu(parvex_udp_skb_saddr(skb));
 	slot->peer_port = be16_to_cpu(parvex_udp_skb_sport(skb));
 	slot->len = len;
@@ -165,8 +167,8 @@ void udpt_outstream_put(struct sctrl_session *s)
 		return;
 	}
 	f = &s->out;
-	if (f->ttl >= 0)
-		parvex_sock_set_unicast_ttl(s->sock, f->ttl);
+	/* The socket is shared: a frame without a TTL of its own gets the default back. */
+	parvex_sock_set_unicast_ttl(s->sock, f->ttl >= 0 ? f->ttl : -1);
 	ret = parvex_sock_send2(s->sock, cpu_to_be32(s->params.peer_addr), cpu_to_be16(s->params.peer_port),
 			 f->header, (size_t)f->header_len, f->data, (size_t)f->len);
 	if (ret < 0)

@@ -22,6 +22,15 @@ void user_log_clear(void);
 void user_fail_alloc_after(long n);
 
 /*
+ * Blocks from vmalloc/vzalloc holding len bytes of pattern: those freed since
+ * the pattern was set (null stops watching), and those live now.  The
+ * caller keeps pattern alive while it is watched.
+ */
+void user_watch_frees(const void *pattern, size_t len);
+size_t user_freed_with_pattern(void);
+size_t user_live_with_pattern(const void *pattern, size_t len);
+
+/*
  * Bytes of the calling process from addr on, len of them, cannot be copied
  * (as an unmapped page would be); len 0 lifts it.
  */

@@ -2,6 +2,7 @@
 /* The core of the platform in user space: memory, copies, spin locks, log. */
 #define _GNU_SOURCE
 #include <pthread.h>
+#include <stddef.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -32,19 +33,99 @@ void user_fail_alloc_after(long n)
 	pthread_mutex_unlock(&user_lock);
 }
 
+/*
+ * Every block carries its size and sits on a list of live blocks, so tests
+ * can look for a pattern in live memory and in memory as it is freed.
+ */
+struct block {
+	struct block *prev, *next;
+	size_t size;
+	max_align_t align[];
+};
+
+static struct block live = { .prev = &live, .next = &live };
+static const void *watched;
+static size_t watched_len;
+static size_t freed_with_pattern;
+
+static void *block_alloc(unsigned long size, bool zero)
+{
+	struct block *b;
+
+	if (!alloc_allowed())
+		return NULL;
+	b = zero ? calloc(1, sizeof(*b) + size) : malloc(sizeof(*b) + size);
+	if (!b)
+		return NULL;
+	b->size = size;
+	pthread_mutex_lock(&user_lock);
+	b->next = &live;
+	b->prev = live.prev;
+	live.prev->next = b;
+	live.prev = b;
+	pthread_mutex_unlock(&user_lock);
+	return b->align;
+}
+
+static bool holds(const struct block *b, const void *pattern, size_t len)
+{
+	return len && b->size >= len && memmem(b->align, b->size, pattern, len);
+}
+
 void *vmalloc(unsigned long size)
 {
-	return alloc_allowed() ? malloc(size ? size : 1) : NULL;
+	return block_alloc(size, false);
 }
 
 void *vzalloc(unsigned long size)
 {
-	return alloc_allowed() ? calloc(1, size ? size : 1) : NULL;
+	return block_alloc(size, true);
 }
 
 void vfree(const void *addr)
 {
-	free((void *)addr);
+	struct block *b;
+
+	if (!addr)
+		return;
+	b = (struct block *)((char *)addr - offsetof(struct block, align));
+	pthread_mutex_lock(&user_lock);
+	b->prev->next = b->next;
+	b->next->prev = b->prev;
+	if (holds(b, watched, watched_len))
+		freed_with_pattern++;
+	pthread_mutex_unlock(&user_lock);
+	free(b);
+}
+
+void user_watch_frees(const void *pattern, size_t len)
+{
+	pthread_mutex_lock(&user_lock);
+	watched = pattern;
+	watched_len = len;
+	freed_with_pattern = 0;
+	pthread_mutex_unlock(&user_lock);
+}
+
+size_t user_freed_with_pattern(void)
+{
+	size_t n;
+
+	pthread_mutex_lock(&user_lock);
+	n = freed_with_pattern;
+	pthread_mutex_unlock(&user_lock);
+	return n;
+}
+
+size_t user_live_with_pattern(const void *pattern, size_t len)
+{
+	size_t n = 0;
+
+	pthread_mutex_lock(&user_lock);
+	for (struct block *b = live.next; b != &live; b = b->next)
+		n += holds(b, pattern, len);
+	pthread_mutex_unlock(&user_lock);
+	return n;
 }
 
 void memzero_explicit(void *s, size_t count)
