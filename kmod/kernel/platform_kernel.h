@@ -33,4 +33,14 @@
 #include <linux/moduleparam.h>
 #include <asm/byteorder.h>
 
+/*
+ * The units' log lines at error level, each one whole kernel log record. A
+ * text without a trailing newline would stay open for continuation and reach
+ * readers of /dev/kmsg and syslog only with the next message; one newline the
+ * text already has is kept as the end of the record, not doubled.
+ */
+__printf(1, 2) void parvex_log_err(const char *fmt, ...);
+#undef pr_err
+#define pr_err(fmt, ...) parvex_log_err(fmt, ##__VA_ARGS__)
+
 #endif /* PARVEX_KERNEL_PLATFORM_KERNEL_H */
