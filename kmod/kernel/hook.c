@@ -14,8 +14,6 @@
 #include <linux/slab.h>
 #include <net/net_namespace.h>
 
-MODULE_DESCRIPTION("GOST VPN tunnel data plane");
-
 static unsigned int parvex_nf_hook(void *priv, struct sk_buff *skb,
 				   const struct nf_hook_state *state)
 {

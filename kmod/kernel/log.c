@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0
 #include "kmod/platform.h"
 
-/* Long enough for every line the units log; a longer one is cut, never lost. */
+MODULE_DESCRIPTION("GOST VPN tunnel data plane");
+
+/* Longer than any line the units log; a longer one would be cut short. */
 #define PARVEX_LOG_MAX 256
 
 void parvex_log_err(const char *fmt, ...)
