@@ -90,9 +90,9 @@ int crypter_keys_install(struct sctrl_session *s, const struct crypter_keys *key
 		 */
 		s->key_failures++;
 		if (PTR_ERR(keys) == -EINVAL)
-			pr_err("key setup refused - no frame key table for this key record ");
+			pr_err("key setup refused - no frame key table for this key record \n");
 		else
-			pr_err("key setup failed - key record unreadable ");
+			pr_err("key setup failed - key record unreadable \n");
 		return (int)PTR_ERR(keys);
 	}
 	s->crypt = keys->record;
@@ -224,7 +224,7 @@ void crypter_outstream_put(struct sctrl_session *s)
 	u8 type = CRYPTER_TYPE_PLAIN;
 
 	if (!s) {
-		pr_err("Crypter outstream put error - session not found ");
+		pr_err("Crypter outstream put error - session not found \n");
 		return;
 	}
 	f = &s->out;
@@ -258,7 +258,7 @@ static void drop_frame(struct sctrl_session *s)
 {
 	s->in.len = 0;
 	s->decerrors++;
-	pr_err("frame dropped ");
+	pr_err("frame dropped \n");
 	trigger_event_decerror(s->params.sid, s->decerrors);
 }
 
@@ -268,7 +268,7 @@ void crypter_instream_put(struct sctrl_session *s)
 	u8 type;
 
 	if (!s) {
-		pr_err("Crypter instream put error - session not found ");
+		pr_err("Crypter instream put error - session not found \n");
 		return;
 	}
 	f = &s->in;

@@ -154,7 +154,7 @@ int filter_set_list(struct sctrl_session *s, const void __user *rules, u32 size)
 		return -1;
 	if (copy_from_user(list, rules, size)) {
 		vfree(list);
-		pr_err("filter list unreadable - previous rules kept ");
+		pr_err("filter list unreadable - previous rules kept \n");
 		return -1;
 	}
 	old = s->filter_rules;
@@ -190,7 +190,8 @@ unsigned int hook_func(struct sk_buff *skb, const struct net_device *out)
 		return NF_ACCEPT;
 	rcu_read_lock();
 	set = rcu_dereference(filter_state);
-	if (set && !filter_matches(set, parvex_skb_ipv4_daddr(skb)))
+	/* Rules hold network-order words as the daemon wrote them. */
+	if (set && !filter_matches(set, (__force u32)parvex_skb_ipv4_daddr(skb)))
 		verdict = NF_DROP;
 	rcu_read_unlock();
 	return verdict;

@@ -162,6 +162,44 @@ TEST_F(Filter, IPv6IsDroppedWhileAnyFilterIsOn) {
   EXPECT_EQ(user_output_ipv6(false), static_cast<unsigned>(NF_ACCEPT));
 }
 
+// The 64-bit descriptor carries any address of the caller, heap memory too.
+TEST_F(Filter, WideDescriptorLoadsRulesFromAnywhere) {
+  Line line(0);
+  ASSERT_EQ(line.create(1, 5000, 0), 0);
+  std::vector<filter_rule> rules = {rule("10.0.0.0", "255.0.0.0"), rule("192.168.0.0", "255.255.0.0")};
+  filter_list_desc64 desc{reinterpret_cast<uintptr_t>(rules.data()), 16, 0};
+  ASSERT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &desc), 0);
+  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
+  EXPECT_TRUE(passes("10.1.2.3"));
+  EXPECT_TRUE(passes("192.168.7.7"));
+  EXPECT_FALSE(passes("172.16.0.1"));
+
+  // Failures as with the 32-bit one: the rules in force stay.
+  std::vector<filter_rule> other = {rule("172.16.0.0", "255.240.0.0")};
+  filter_list_desc64 bad{reinterpret_cast<uintptr_t>(other.data()), 8, 0};
+  user_set_unreadable(other.data(), 8);
+  EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &bad), -14);
+  user_set_unreadable(&bad, sizeof(bad));
+  EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &bad), -14);
+  user_set_unreadable(nullptr, 0);
+  bad.size = 0;
+  EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &bad), -14);
+  bad.size = FILTER_MAX_LIST + 8;
+  EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &bad), -14);
+  if (sizeof(void *) < 8) {  // an address a 32-bit kernel cannot reach is not cut short
+    bad = filter_list_desc64{(uint64_t{1} << 32) | reinterpret_cast<uintptr_t>(other.data()), 8, 0};
+    EXPECT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST64, &bad), -14);
+  }
+  EXPECT_FALSE(passes("172.16.0.1"));
+  EXPECT_TRUE(passes("10.1.2.3"));
+
+  // The 32-bit descriptor still works beside it, for memory below 4 GiB.
+  RuleList low({rule("172.16.0.0", "255.240.0.0")});
+  ASSERT_EQ(load(line, low, 8), 0);
+  EXPECT_TRUE(passes("172.16.0.1"));
+  EXPECT_FALSE(passes("10.1.2.3"));
+}
+
 TEST_F(Filter, SizeOfTwentyGivesTwoRules) {
   Line line(0);
   RuleList rules({rule("10.0.0.0", "255.0.0.0"), rule("172.16.0.0", "255.240.0.0"),

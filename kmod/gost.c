@@ -27,7 +27,7 @@ static inline void put_le32(u8 *p, u32 v)
 	p[3] = (u8)(v >> 24);
 }
 
-static inline u32 rol32(u32 v, unsigned int n)
+static inline u32 gost_rol32(u32 v, unsigned int n)
 {
 	return v << n | v >> (32 - n);
 }
@@ -48,7 +48,7 @@ void gost_build_tables(struct gost_tables *t, const u8 sbox[GOST_SBOX_SIZE])
 		for (x = 0; x < 256; x++) {
 			u32 v = (sbox[4 * (x & 15) + c] & 0x0F) +
 				(sbox[4 * (x >> 4) + c] & 0xF0);
-			t->t[c][x] = rol32(v << (8 * c), 11);
+			t->t[c][x] = gost_rol32(v << (8 * c), 11);
 		}
 }
 

@@ -87,12 +87,11 @@ TEST_F(Load, UnloadWithFramesQueuedEndsBothThreads) {
     std::memcpy(&frame[32], marker, sizeof(marker) - 1);
     for (int i = 0; i < 50; ++i) ASSERT_EQ(line.write(frame), 64);
     lock_instream();
-    for (int i = 0; i < 50; ++i) {
-      stbuff_slot *slot = stbuff_instream_put_begin(64);
-      ASSERT_NE(slot, nullptr);
+    auto fill = [](stbuff_slot *slot, void *) {
       slot->len = 64;
-      stbuff_instream_put_finish();
-    }
+      return 0;
+    };
+    for (int i = 0; i < 50; ++i) ASSERT_EQ(stbuff_instream_put(64, fill, nullptr), 0);
     line.close();
     std::thread unload(cleanup_module);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -19,8 +19,8 @@
  * spin lock; "process" means a context that may sleep.
  *
  *   Types         u8 u16 u32 u64 s8 s16 s32 s64, size_t, bool, NULL, offsetof,
- *                 static_assert, __user, __rcu, ARRAY_SIZE, likely, unlikely,
- *                 container_of.
+ *                 static_assert, __user, __rcu, __force, __be16 __be32 (network
+ *                 order), ARRAY_SIZE, likely, unlikely, container_of.
  *   Errors        the kernel's numbers: EFAULT EINVAL ENOMEM EEXIST ENODEV
  *                 ENOTTY EIO ENOIOCTLCMD; ERR_PTR PTR_ERR IS_ERR
  *                 IS_ERR_OR_NULL.
@@ -114,8 +114,8 @@ void parvex_skb_free_datagram(struct socket *sock, struct sk_buff *skb);
 /* Payload length of a received datagram, its UDP header not counted.  Any. */
 int parvex_udp_skb_len(const struct sk_buff *skb);
 /* Source address and port of a received datagram, network order.  Any. */
-u32 parvex_udp_skb_saddr(const struct sk_buff *skb);
-u16 parvex_udp_skb_sport(const struct sk_buff *skb);
+__be32 parvex_udp_skb_saddr(const struct sk_buff *skb);
+__be16 parvex_udp_skb_sport(const struct sk_buff *skb);
 /* Copies len payload bytes from offset (0 = first payload byte); 0 or negative.  Any. */
 int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len);
 /*
@@ -123,7 +123,7 @@ int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len
  * order): the bytes sent, or a negative error; never part of a datagram.
  * Process (the sending thread), may sleep.
  */
-int parvex_sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
+int parvex_sock_send2(struct socket *sock, __be32 addr, __be16 port, const void *a, size_t alen,
 		      const void *b, size_t blen);
 /* Outer TTL of later datagrams: 1..255, or -1 for the system's default.  Process. */
 void parvex_sock_set_unicast_ttl(struct socket *sock, int ttl);
@@ -221,7 +221,7 @@ int parvex_hook_register(struct parvex_hook *hook);
 /* Once it returns, the hook's function is not running and not called again.  Process. */
 void parvex_hook_unregister(struct parvex_hook *hook);
 /* Destination of a packet given to an IPv4 hook, network order.  Any. */
-u32 parvex_skb_ipv4_daddr(const struct sk_buff *skb);
+__be32 parvex_skb_ipv4_daddr(const struct sk_buff *skb);
 /* Whether a device is a loopback device (null: no).  Any. */
 bool parvex_dev_is_loopback(const struct net_device *dev);
 

@@ -34,6 +34,8 @@ extern "C" {
 #define TTYSIM_FILTER_ON 0x40047305u
 #define TTYSIM_FILTER_OFF 0x40047306u
 #define TTYSIM_SET_FILTER_LIST 0x40047307u
+/* The same for 64-bit callers, whose rules may lie above 4 GiB. */
+#define TTYSIM_SET_FILTER_LIST64 0x40107308u
 
 /* Read by TTYSIM_CREATE_SESSION. */
 struct session_setup {
@@ -60,6 +62,16 @@ struct crypt_setup {
 struct filter_list_desc {
 	uint32_t rules;
 	uint32_t size;
+};
+
+/*
+ * Read by TTYSIM_SET_FILTER_LIST64: rules is an address in the caller of any
+ * width, zero-extended from 32 bits by a 32-bit one.
+ */
+struct filter_list_desc64 {
+	uint64_t rules;
+	uint32_t size;
+	uint32_t unused;
 };
 
 /* One destination rule; both fields in network order. */
@@ -89,6 +101,8 @@ PARVEX_LAYOUT(offsetof(struct crypt_setup, key_mask) == 48, "crypt_setup layout"
 PARVEX_LAYOUT(offsetof(struct crypt_setup, sbox) == 80, "crypt_setup layout");
 PARVEX_LAYOUT(offsetof(struct traffic_stats, frames_sent) == 24, "traffic_stats layout");
 PARVEX_LAYOUT(sizeof(struct filter_list_desc) == 8, "filter_list_desc layout");
+PARVEX_LAYOUT(sizeof(struct filter_list_desc64) == 16, "filter_list_desc64 layout");
+PARVEX_LAYOUT(offsetof(struct filter_list_desc64, size) == 8, "filter_list_desc64 layout");
 PARVEX_LAYOUT(sizeof(struct filter_rule) == 8, "filter_rule layout");
 PARVEX_LAYOUT(sizeof(struct traffic_stats) == 32, "traffic_stats layout");
 

@@ -194,16 +194,10 @@ void sctrl_count_sent(struct sctrl_session *s)
 	stats.bytes_sent += (u32)s->out.len;
 }
 
+/* A full ring loses the event. */
 static void put_event(s32 sid, const void *event, s32 len)
 {
-	struct stbuff_slot *slot = stbuff_logger_put_begin();
-
-	if (!slot)
-		return;	/* ring full: the event is lost */
-	memcpy(slot->data, event, len);
-	slot->len = len;
-	slot->sid = sid;
-	stbuff_logger_put_finish();
+	stbuff_logger_put(sid, event, len);
 }
 
 void trigger_event_decerror(s32 sid, u32 count)

@@ -85,33 +85,34 @@ static void queue_free(struct stbuff_queue *q)
 	q->ring = NULL;
 }
 
-/* The slot at the write index if limit slots are not all taken; holds the producer lock. */
-static struct stbuff_slot *queue_begin(struct stbuff_queue *q, int limit)
-{
-	spin_lock_bh(&q->producer_lock);
-	if (!q->slots || atomic_read(&q->occupied) >= limit) {
-		spin_unlock_bh(&q->producer_lock);
-		return NULL;
-	}
-	return &q->slots[q->write_index];
-}
-
 /*
- * The wake-up stays inside the producer lock: once a ring is freed under that
- * lock, no late producer can still be on its way to a thread being put.
+ * One frame into q if fewer than limit slots are taken: fill(slot, data)
+ * writes it, and a nonzero return leaves the ring as it was.  0, -1 when the
+ * ring refuses the frame, or fill's result.  The wake-up stays inside the
+ * producer lock: once a ring is closed under that lock, no late producer can
+ * still be on its way to a thread being stopped.
  */
-static void queue_finish(struct stbuff_queue *q)
+static int queue_put(struct stbuff_queue *q, int limit,
+		     int (*fill)(struct stbuff_slot *slot, void *data), void *data)
 {
-	q->write_index = st_update_buffer_pointer(q->write_index);
-	atomic_inc(&q->occupied);
-	atomic_set(&q->worker->pending, 1);
-	wake_up_process(q->worker->thread);
-	spin_unlock_bh(&q->producer_lock);
-}
+	struct stbuff_slot *slot;
+	int ret = -1;
 
-static void queue_cancel(struct stbuff_queue *q)
-{
+	spin_lock_bh(&q->producer_lock);
+	if (q->slots && atomic_read(&q->occupied) < limit) {
+		slot = &q->slots[q->write_index];
+		ret = fill(slot, data);
+		if (ret) {
+			memzero_explicit(slot, sizeof(*slot));
+		} else {
+			q->write_index = st_update_buffer_pointer(q->write_index);
+			atomic_inc(&q->occupied);
+			atomic_set(&q->worker->pending, 1);
+			wake_up_process(q->worker->thread);
+		}
+	}
 	spin_unlock_bh(&q->producer_lock);
+	return ret;
 }
 
 /* The consumer's next slot, or null when the ring is empty or stopping. */
@@ -131,51 +132,48 @@ static void queue_release(struct stbuff_queue *q)
 	atomic_dec(&q->occupied);
 }
 
-struct stbuff_slot *stbuff_instream_put_begin(s32 len)
+int stbuff_instream_put(s32 len, int (*fill)(struct stbuff_slot *slot, void *data), void *data)
 {
-	return queue_begin(&instream_queue, len < STBUFF_SHORT_DATAGRAM ?
-			   STBUFF_SLOTS : STBUFF_SLOTS - STBUFF_RESERVED);
+	return queue_put(&instream_queue, len < STBUFF_SHORT_DATAGRAM ?
+			 STBUFF_SLOTS : STBUFF_SLOTS - STBUFF_RESERVED, fill, data);
 }
 
-void stbuff_instream_put_finish(void)
+struct stbuff_copy {
+	const u8 *bytes;
+	s32 len;
+	s32 sid;
+	struct tty_struct *tty;
+};
+
+static int fill_copy(struct stbuff_slot *slot, void *data)
 {
-	queue_finish(&instream_queue);
+	const struct stbuff_copy *c = data;
+
+	memcpy(slot->data, c->bytes, (size_t)c->len);
+	slot->len = c->len;
+	slot->sid = c->sid;
+	slot->tty = c->tty;
+	return 0;
 }
 
-void stbuff_instream_put_cancel(void)
+int stbuff_logger_put(s32 sid, const void *event, s32 len)
 {
-	queue_cancel(&instream_queue);
-}
+	struct stbuff_copy c = { .bytes = event, .len = len, .sid = sid };
 
-struct stbuff_slot *stbuff_logger_put_begin(void)
-{
-	return queue_begin(&logger_queue, STBUFF_SLOTS);
-}
-
-void stbuff_logger_put_finish(void)
-{
-	queue_finish(&logger_queue);
-}
-
-void stbuff_logger_put_cancel(void)
-{
-	queue_cancel(&logger_queue);
+	if (len < 0 || len > STBUFF_DATA_SIZE)
+		return -1;
+	return queue_put(&logger_queue, STBUFF_SLOTS, fill_copy, &c);
 }
 
 s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty)
 {
-	struct stbuff_slot *slot;
+	struct stbuff_copy c = { .bytes = frame, .len = len, .tty = tty };
 
 	if (len < 3 || len > STBUFF_DATA_SIZE)
 		return -1;
-	slot = queue_begin(&outstream_queue, frame[2] >= STBUFF_CONTROL_PROTOCOL ?
-			   STBUFF_SLOTS : STBUFF_SLOTS - STBUFF_RESERVED);
-	if (!slot)
+	if (queue_put(&outstream_queue, frame[2] >= STBUFF_CONTROL_PROTOCOL ?
+		      STBUFF_SLOTS : STBUFF_SLOTS - STBUFF_RESERVED, fill_copy, &c))
 		return -1;
-	memcpy(slot->data, frame, (size_t)len);
-	slot->len = len;
-	slot->tty = tty;
-	queue_finish(&outstream_queue);
 	return len;
 }
 
@@ -185,7 +183,7 @@ static void instream_process(struct stbuff_slot *slot)
 							     slot->local_addr, slot->local_port);
 
 	if (!s) {
-		pr_err("instream packet processing error - session not found ");
+		pr_err("instream packet processing error - session not found \n");
 		return;
 	}
 	s->in.data = slot->data;
@@ -212,7 +210,7 @@ static void outstream_process(struct stbuff_slot *slot)
 	struct sctrl_session *s = sctrl_find_session_tty(slot->tty);
 
 	if (!s) {
-		pr_err("outstream packet processing error - session not found ");
+		pr_err("outstream packet processing error - session not found \n");
 		return;
 	}
 	s->out.data = slot->data;

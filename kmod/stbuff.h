@@ -34,10 +34,8 @@ struct stbuff_slot {
 	u8 data[STBUFF_DATA_SIZE];
 };
 
-/* Event ring: the slot to fill, or null when the ring is full. */
-struct stbuff_slot *stbuff_logger_put_begin(void);
-void stbuff_logger_put_finish(void);
-void stbuff_logger_put_cancel(void);
+/* Event ring: a copy of the event for session sid; 0, or -1 when the ring is full. */
+int stbuff_logger_put(s32 sid, const void *event, s32 len);
 
 /* Allocates the rings and starts both threads; 0, or -1 with nothing left behind. */
 int stbuff_init(void);
@@ -45,13 +43,12 @@ int stbuff_init(void);
 void stbuff_exit(void);
 
 /*
- * Inbound ring, filled from the socket's receive path: begin returns the slot
- * for a payload of len bytes, or null when the ring refuses it; the producer
- * then finishes or cancels before the next producer begins.
+ * Inbound ring, filled from the socket's receive path (softirq): when the
+ * ring admits a payload of len bytes, fill(slot, data) writes the slot under
+ * the producer lock (it must not sleep), and a nonzero return leaves the ring
+ * as it was.  0, -1 when the ring refuses it, or fill's result.
  */
-struct stbuff_slot *stbuff_instream_put_begin(s32 len);
-void stbuff_instream_put_finish(void);
-void stbuff_instream_put_cancel(void);
+int stbuff_instream_put(s32 len, int (*fill)(struct stbuff_slot *slot, void *data), void *data);
 
 /* Queues a frame written on tty; len, or -1 when the ring refuses it. */
 s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty);

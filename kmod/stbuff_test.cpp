@@ -18,13 +18,12 @@ using Rings = LiveModule;
 const std::string kInNoSession = "instream packet processing error - session not found ";
 const std::string kOutNoSession = "outstream packet processing error - session not found ";
 
-bool put_inbound(int32_t len) {
-  stbuff_slot *slot = stbuff_instream_put_begin(len);
-  if (!slot) return false;
-  slot->len = len;
-  stbuff_instream_put_finish();
-  return true;
+int fill_len(stbuff_slot *slot, void *len) {
+  slot->len = *static_cast<int32_t *>(len);
+  return 0;
 }
+
+bool put_inbound(int32_t len) { return stbuff_instream_put(len, fill_len, &len) == 0; }
 
 // The datagram of an unkeyed session: type byte 0, then the frame.
 Bytes plain(const Bytes &frame) {
@@ -89,14 +88,23 @@ TEST_F(Rings, InboundAdmission) {
   EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1025; }));
 }
 
+// A fill that fails leaves the ring as it was, its slot wiped.
 TEST_F(Rings, CancelLeavesTheRingAsItWas) {
   lock_instream();
-  stbuff_slot *slot = stbuff_instream_put_begin(100);
-  ASSERT_NE(slot, nullptr);
-  stbuff_instream_put_cancel();
-  EXPECT_EQ(stbuff_instream_put_begin(100), slot);
-  stbuff_instream_put_cancel();
+  static stbuff_slot *seen[2];
+  auto refuse = [](stbuff_slot *slot, void *n) {
+    seen[*static_cast<int *>(n)] = slot;
+    std::memset(slot->data, 0xAB, 16);
+    return -7;
+  };
+  int first = 0, second = 1;
+  EXPECT_EQ(stbuff_instream_put(100, refuse, &first), -7);
+  EXPECT_EQ(stbuff_instream_put(100, refuse, &second), -7);
+  ASSERT_NE(seen[0], nullptr);
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(seen[0]->data[0], 0);
   for (int i = 0; i < 1019; ++i) ASSERT_TRUE(put_inbound(100));
+  EXPECT_FALSE(put_inbound(100));
   unlock_instream();
   EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1019; }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -119,20 +127,14 @@ TEST_F(Rings, OutboundAdmission) {
 
 TEST_F(Rings, EventRingAdmitsAllSlots) {
   lock_instream();
+  const uint8_t event[12] = {0xFF, 0x03, 0xC0, 0x02};
   int taken = 0;
-  while (stbuff_slot *slot = stbuff_logger_put_begin()) {
-    slot->sid = -5;  // no such session: consumed silently
-    slot->len = 12;
-    stbuff_logger_put_finish();
+  while (stbuff_logger_put(-5, event, 12) == 0)  // no such session: consumed silently
     ASSERT_LE(++taken, 1024);
-  }
   EXPECT_EQ(taken, 1024);
+  EXPECT_EQ(stbuff_logger_put(-5, event, STBUFF_DATA_SIZE + 1), -1);
   unlock_instream();
-  EXPECT_TRUE(eventually([] {
-    stbuff_slot *slot = stbuff_logger_put_begin();
-    if (slot) stbuff_logger_put_cancel();
-    return slot != nullptr;
-  }));
+  EXPECT_TRUE(eventually([&] { return stbuff_logger_put(-5, event, 12) == 0; }));
 }
 
 // More frames than slots, each direction, arrive once and in order.

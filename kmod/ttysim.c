@@ -40,9 +40,9 @@ int ttysim_init(void)
 
 	if (IS_ERR(driver)) {
 		if (PTR_ERR(driver) == -ENOMEM)
-			pr_err("Couldn't allocate ttysim driver");
+			pr_err("Couldn't allocate ttysim driver\n");
 		else
-			pr_err("Couldn't register ttysim driver");
+			pr_err("Couldn't register ttysim driver\n");
 		return -1;
 	}
 	ttysim_driver = driver;
@@ -98,7 +98,7 @@ int ttysim_write(struct tty_struct *tty, const unsigned char *buf, int count)
 		return -1;
 	}
 	if (count < TTYSIM_MIN_FRAME) {
-		pr_err("packet too short: %d", count);
+		pr_err("packet too short: %d\n", count);
 		return -1;
 	}
 	return stbuff_outstream_put(buf, count, tty) < 0 ? -1 : count;
@@ -125,17 +125,17 @@ static int ttysim_setup_session(struct sctrl_session *s)
 	int ret = crypter_create(s);
 
 	if (ret < 0) {
-		pr_err("error while creating session - crypter initialization failed");
+		pr_err("error while creating session - crypter initialization failed\n");
 		return ret;
 	}
 	ret = udpt_create(s);
 	if (ret < 0) {
-		pr_err("error while creating session - udp transporter initialization failed");
+		pr_err("error while creating session - udp transporter initialization failed\n");
 		return ret;
 	}
 	ret = filter_create(s);
 	if (ret < 0)
-		pr_err("error while creating session - filter initialization failed");
+		pr_err("error while creating session - filter initialization failed\n");
 	return ret;
 }
 
@@ -150,14 +150,14 @@ static int ttysim_create_session(struct tty_struct *tty, const void __user *arg)
 	lock_control();
 	s = sctrl_find_session_tty(tty);
 	if (s) {
-		pr_err("session sid =%d already exists", s->params.sid);
+		pr_err("session sid =%d already exists\n", s->params.sid);
 		unlock_control();
 		return 0;
 	}
 	lock_transfer();
 	s = sctrl_create_session(tty);
 	if (!s) {
-		pr_err("error while creating session");
+		pr_err("error while creating session\n");
 		ret = -EEXIST;
 	} else {
 		s->params = setup;
@@ -197,6 +197,7 @@ static int ttysim_get_stats(struct tty_struct *tty, void __user *arg)
 	return left;
 }
 
+/* The 32-bit descriptor: what a 32-bit caller (native or through compat) uses. */
 static int ttysim_set_filter_list(struct sctrl_session *s, const void __user *arg)
 {
 	struct filter_list_desc desc;
@@ -204,6 +205,19 @@ static int ttysim_set_filter_list(struct sctrl_session *s, const void __user *ar
 	if (copy_from_user(&desc, arg, sizeof(desc)))
 		return -EFAULT;
 	return filter_set_list(s, compat_ptr(desc.rules), desc.size) ? -EFAULT : 0;
+}
+
+/* An address that does not fit the kernel's pointers is refused, never truncated. */
+static int ttysim_set_filter_list64(struct sctrl_session *s, const void __user *arg)
+{
+	struct filter_list_desc64 desc;
+
+	if (copy_from_user(&desc, arg, sizeof(desc)))
+		return -EFAULT;
+	if (desc.rules != (u64)(unsigned long)desc.rules)
+		return -EFAULT;
+	return filter_set_list(s, (const void __user *)(unsigned long)desc.rules, desc.size) ?
+	       -EFAULT : 0;
 }
 
 /* The commands that need the line's session, run with the control lock held. */
@@ -216,6 +230,8 @@ static int ttysim_session_command(struct sctrl_session *s, unsigned int cmd, voi
 		return filter_on(s);
 	case TTYSIM_FILTER_OFF:
 		return filter_off(s);
+	case TTYSIM_SET_FILTER_LIST64:
+		return ttysim_set_filter_list64(s, arg);
 	default:
 		return ttysim_set_filter_list(s, arg);
 	}
@@ -239,6 +255,7 @@ int ttysim_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg)
 	case TTYSIM_FILTER_ON:
 	case TTYSIM_FILTER_OFF:
 	case TTYSIM_SET_FILTER_LIST:
+	case TTYSIM_SET_FILTER_LIST64:
 		break;
 	default:
 		return -ENOIOCTLCMD;
@@ -246,7 +263,7 @@ int ttysim_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg)
 	lock_control();
 	s = sctrl_find_session_tty(tty);
 	if (!s) {
-		pr_err("file not open");
+		pr_err("file not open\n");
 		ret = -EFAULT;
 	} else {
 		ret = ttysim_session_command(s, cmd, uarg);

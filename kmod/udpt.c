@@ -66,14 +66,14 @@ static struct socket *udpt_open_socket(struct udpt_sock *rec)
 	struct socket *sock;
 
 	if (parvex_sock_create_udp(&sock) < 0) {
-		pr_err("sock_create failed");
+		pr_err("sock_create failed\n");
 		return NULL;
 	}
 	parvex_sock_set_reuseaddr(sock);
 	parvex_sock_set_atomic_alloc(sock);
 	/* Unbound, the system picks the source port with the first datagram. */
 	if (parvex_sock_bind_any(sock, rec->local_port) < 0)
-		pr_err("sock bind failed");
+		pr_err("sock bind failed\n");
 	/* In place before the first notification, which may come at once. */
 	rec->sock = sock;
 	parvex_sock_set_data_ready(sock, udpt_cb_data_ready, rec);
@@ -123,35 +123,43 @@ int udpt_close(struct sctrl_session *s)
 	return 0;
 }
 
+struct udpt_datagram {
+	const struct udpt_sock *rec;
+	const struct sk_buff *skb;
+	s32 len;
+};
+
+static int udpt_fill_slot(struct stbuff_slot *slot, void *data)
+{
+	const struct udpt_datagram *d = data;
+
+	if (parvex_udp_skb_copy(d->skb, 0, slot->data, d->len)) {
+		pr_err("skb_copy_bits error \n");
+		return -EFAULT;
+	}
+	slot->local_addr = d->rec->local_addr;
+	slot->local_port = d->rec->local_port;
+	slot->peer_addr = be32_to_cpu(parvex_udp_skb_saddr(d->skb));
+	slot->peer_port = be16_to_cpu(parvex_udp_skb_sport(d->skb));
+	slot->len = d->len;
+	return 0;
+}
+
+/* A full ring drops the datagram without a word. */
 void udpt_cb_data_ready(void *data)
 {
 	struct udpt_sock *rec = data;
+	struct udpt_datagram d = { .rec = rec };
 	struct sk_buff *skb = parvex_sock_recv_datagram(rec->sock);
-	struct stbuff_slot *slot;
-	s32 len;
 
 	if (!skb)
 		return;
-	len = parvex_udp_skb_len(skb);
-	if (len < 1 || len > STBUFF_DATA_SIZE) {
-		pr_err("packet has invalid length %d bytes", len);
-		goto out;
-	}
-	slot = stbuff_instream_put_begin(len);
-	if (!slot)
-		goto out;	/* ring full: dropped without a word */
-	if (parvex_udp_skb_copy(skb, 0, slot->data, len)) {
-		pr_err("skb_copy_bits error ");
-		stbuff_instream_put_cancel();
-		goto out;
-	}
-	slot->local_addr = rec->local_addr;
-	slot->local_port = rec->local_port;
-	slot->peer_addr = be32_to_cpu(parvex_udp_skb_saddr(skb));
-	slot->peer_port = be16_to_cpu(parvex_udp_skb_sport(skb));
-	slot->len = len;
-	stbuff_instream_put_finish();
-out:
+	d.skb = skb;
+	d.len = parvex_udp_skb_len(skb);
+	if (d.len < 1 || d.len > STBUFF_DATA_SIZE)
+		pr_err("packet has invalid length %d bytes\n", d.len);
+	else
+		stbuff_instream_put(d.len, udpt_fill_slot, &d);
 	parvex_skb_free_datagram(rec->sock, skb);
 }
 
@@ -163,7 +171,7 @@ void udpt_outstream_put(struct sctrl_session *s)
 	if (!s || s->out.len <= 0)
 		return;
 	if (!s->sock) {
-		pr_err("error while sending packet - no socket exists");
+		pr_err("error while sending packet - no socket exists\n");
 		return;
 	}
 	f = &s->out;
@@ -172,5 +180,5 @@ void udpt_outstream_put(struct sctrl_session *s)
 	ret = parvex_sock_send2(s->sock, cpu_to_be32(s->params.peer_addr), cpu_to_be16(s->params.peer_port),
 			 f->header, (size_t)f->header_len, f->data, (size_t)f->len);
 	if (ret < 0)
-		pr_err("send packet error %d ", -ret);
+		pr_err("send packet error %d \n", -ret);
 }

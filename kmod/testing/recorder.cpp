@@ -12,8 +12,6 @@
 namespace kmod_testing {
 
 namespace {
-stbuff_slot event_slot;
-bool event_slot_taken = false;
 
 // Copies bytes into a ring slot as the line or the transport would; they
 // never hand over more than a slot holds.
@@ -75,18 +73,11 @@ using kmod_testing::recorder;
 
 extern "C" {
 
-__attribute__((weak)) stbuff_slot *stbuff_logger_put_begin(void) {
-  if (recorder().ring_full) return nullptr;
-  kmod_testing::event_slot = stbuff_slot{};
-  kmod_testing::event_slot_taken = true;
-  return &kmod_testing::event_slot;
-}
-
-__attribute__((weak)) void stbuff_logger_put_finish(void) {
-  auto &slot = kmod_testing::event_slot;
-  if (!kmod_testing::event_slot_taken) return;
-  kmod_testing::event_slot_taken = false;
-  recorder().events.push_back({slot.sid, std::vector<uint8_t>(slot.data, slot.data + slot.len)});
+__attribute__((weak)) int stbuff_logger_put(s32 sid, const void *event, s32 len) {
+  if (recorder().ring_full) return -1;
+  auto *bytes = static_cast<const uint8_t *>(event);
+  recorder().events.push_back({sid, std::vector<uint8_t>(bytes, bytes + len)});
+  return 0;
 }
 
 __attribute__((weak)) void udpt_outstream_put(sctrl_session *s) {

@@ -107,7 +107,7 @@ unsigned int user_output_ipv6(int loopback)
 	return verdict(PARVEX_HOOK_IPV6, &skb, loopback ? &loopback_dev : &ethernet_dev);
 }
 
-u32 parvex_skb_ipv4_daddr(const struct sk_buff *skb)
+__be32 parvex_skb_ipv4_daddr(const struct sk_buff *skb)
 {
 	u32 daddr;
 

@@ -215,6 +215,7 @@ void pr_err(const char *fmt, ...)
 {
 	va_list ap;
 	char *entry;
+	size_t len;
 
 	va_start(ap, fmt);
 	if (vasprintf(&entry, fmt, ap) < 0)
@@ -222,6 +223,10 @@ void pr_err(const char *fmt, ...)
 	va_end(ap);
 	if (!entry)
 		return;
+	/* The kernel ends the entry at the newline and does not keep it. */
+	len = strlen(entry);
+	if (len && entry[len - 1] == '\n')
+		entry[len - 1] = '\0';
 	pthread_mutex_lock(&user_lock);
 	if (log_used == log_size) {
 		size_t size = log_size ? 2 * log_size : 64;

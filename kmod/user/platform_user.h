@@ -24,8 +24,12 @@ typedef int16_t s16;
 typedef int32_t s32;
 typedef int64_t s64;
 
+typedef uint16_t __be16;
+typedef uint32_t __be32;
+
 #define __user
 #define __rcu
+#define __force
 
 #ifndef __cplusplus
 #ifndef static_assert

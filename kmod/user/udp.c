@@ -181,12 +181,12 @@ int parvex_udp_skb_len(const struct sk_buff *skb)
 	return skb->len;
 }
 
-u32 parvex_udp_skb_saddr(const struct sk_buff *skb)
+__be32 parvex_udp_skb_saddr(const struct sk_buff *skb)
 {
 	return skb->saddr;
 }
 
-u16 parvex_udp_skb_sport(const struct sk_buff *skb)
+__be16 parvex_udp_skb_sport(const struct sk_buff *skb)
 {
 	return skb->sport;
 }
@@ -199,7 +199,7 @@ int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len
 	return 0;
 }
 
-int parvex_sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
+int parvex_sock_send2(struct socket *sock, __be32 addr, __be16 port, const void *a, size_t alen,
 	       const void *b, size_t blen)
 {
 	struct sockaddr_in to = { .sin_family = AF_INET, .sin_port = port,
