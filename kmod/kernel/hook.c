@@ -59,9 +59,9 @@ void parvex_hook_unregister(struct parvex_hook *hook)
 	hook->platform = NULL;
 }
 
-u32 parvex_skb_ipv4_daddr(const struct sk_buff *skb)
+__be32 parvex_skb_ipv4_daddr(const struct sk_buff *skb)
 {
-	return (__force u32)ip_hdr(skb)->daddr;
+	return ip_hdr(skb)->daddr;
 }
 
 bool parvex_dev_is_loopback(const struct net_device *dev)

@@ -128,14 +128,14 @@ int parvex_udp_skb_len(const struct sk_buff *skb)
 	return skb->len;
 }
 
-u32 parvex_udp_skb_saddr(const struct sk_buff *skb)
+__be32 parvex_udp_skb_saddr(const struct sk_buff *skb)
 {
-	return (__force u32)ip_hdr(skb)->saddr;
+	return ip_hdr(skb)->saddr;
 }
 
-u16 parvex_udp_skb_sport(const struct sk_buff *skb)
+__be16 parvex_udp_skb_sport(const struct sk_buff *skb)
 {
-	return (__force u16)udp_hdr(skb)->source;
+	return udp_hdr(skb)->source;
 }
 
 int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len)
@@ -143,13 +143,13 @@ int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len
 	return skb_copy_bits(skb, offset, to, len);
 }
 
-int parvex_sock_send2(struct socket *sock, u32 addr, u16 port, const void *a, size_t alen,
+int parvex_sock_send2(struct socket *sock, __be32 addr, __be16 port, const void *a, size_t alen,
 		      const void *b, size_t blen)
 {
 	struct sockaddr_in to = {
 		.sin_family = AF_INET,
-		.sin_port = (__force __be16)port,
-		.sin_addr.s_addr = (__force __be32)addr,
+		.sin_port = port,
+		.sin_addr.s_addr = addr,
 	};
 	struct kvec iov[2] = {
 		{ .iov_base = (void *)a, .iov_len = alen },

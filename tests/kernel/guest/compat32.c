@@ -87,6 +87,13 @@ int main(void)
 	desc.rules = 8;
 	check(call(fd, TTYSIM_SET_FILTER_LIST, &desc) == -EFAULT, "an unreadable list is refused");
 	check(send_to(0xC0000201, 9) == -EPERM, "and the old rules stay in force");
+	{
+		struct filter_list_desc64 d64 = { (uintptr_t)&rule, sizeof(rule), 0 };
+
+		check(call(fd, TTYSIM_SET_FILTER_LIST64, &d64) == 0,
+		      "filter list loaded through the 16-byte record too");
+	}
+	check(send_to(0xC0000201, 9) == -EPERM, "and it is in force");
 	check(call(fd, TTYSIM_FILTER_OFF, NULL) == 0, "filter off");
 	check(send_to(0xC0000201, 9) == 0, "with the filter off the packet passes");
 	check(call(fd, TTYSIM_GET_STATS, (void *)8) == (int)sizeof(st),

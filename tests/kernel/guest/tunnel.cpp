@@ -7,6 +7,7 @@
 #include <linux/if_tun.h>
 #include <netinet/ip.h>
 #include <netinet/ip6.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <atomic>
@@ -96,6 +97,14 @@ class Tun {
   int fd_ = -1;
   bool ok_ = false;
 };
+
+// Loads rules through the descriptor with the caller's address width.
+int load_rules(Line &line, const filter_rule *rules, uint32_t size) {
+  filter_list_desc64 desc{};
+  desc.rules = reinterpret_cast<uintptr_t>(rules);
+  desc.size = size;
+  return line.ioctl_(TTYSIM_SET_FILTER_LIST64, &desc);
+}
 
 // 0 or -errno of one UDP datagram to addr (IPv4 or IPv6 text) and port.
 int send_to(const char *addr, uint16_t port) {
@@ -306,19 +315,10 @@ void filter(Fixture &fx) {
   check(send_to("10.9.0.1", 7001) == 0 && tun.seen(4, 7001), "filter off: IPv4 leaves");
   check(send_to("fd00:9::1", 7002) == 0 && tun.seen(6, 7002), "filter off: IPv6 leaves");
 
-  filter_rule rules[2] = {{htonl(0x7F000000), htonl(0xFF000000)}, {htonl(0x0A090000), htonl(0xFFFFFF00)}};
+  const filter_rule rules[2] = {{htonl(0x7F000000), htonl(0xFF000000)},
+                                {htonl(0x0A090000), htonl(0xFFFFFF00)}};
   // Only the loopback rule: the size is not a multiple of the rule size.
-  filter_list_desc desc{};
-  desc.rules = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(rules));
-  desc.size = 12;
-#ifdef TTYSIM_SET_FILTER_LIST64
-  filter_list_desc64 desc64{};
-  desc64.rules = reinterpret_cast<uintptr_t>(rules);
-  desc64.size = 12;
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST64, &desc64) == 0, "64-bit caller loads one rule");
-#else
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST, &desc) == 0, "filter list loaded");
-#endif
+  check(load_rules(line, rules, 12) == 0, "the caller's own descriptor loads one rule");
   check(line.ioctl_(TTYSIM_FILTER_ON) == 0, "filter on");
   check(send_to("10.9.0.1", 7003) == -EPERM && !tun.seen(4, 7003, 300),
         "filter on: IPv4 outside the rules is dropped");
@@ -331,27 +331,20 @@ void filter(Fixture &fx) {
   check(send_to("::1", 7005) == 0, "filter on: IPv6 on loopback passes");
 
   // A failed load keeps the rules in force.
-#ifdef TTYSIM_SET_FILTER_LIST64
-  desc64.rules = 8;
-  desc64.size = 16;
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST64, &desc64) == -EFAULT, "an unreadable list is refused");
-#else
-  desc.rules = 8;
-  desc.size = 16;
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST, &desc) == -EFAULT, "an unreadable list is refused");
-#endif
+  check(load_rules(line, reinterpret_cast<const filter_rule *>(8), 16) == -EFAULT,
+        "an unreadable list is refused");
   check(send_to("10.9.0.1", 7006) == -EPERM && !tun.seen(4, 7006, 300),
         "after the failed load the filter still drops");
 
-#ifdef TTYSIM_SET_FILTER_LIST64
-  desc64.rules = reinterpret_cast<uintptr_t>(rules);
-  desc64.size = 16;
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST64, &desc64) == 0, "both rules loaded");
-#else
-  desc.rules = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(rules));
-  desc.size = 16;
-  check(line.ioctl_(TTYSIM_SET_FILTER_LIST, &desc) == 0, "both rules loaded");
-#endif
+  // The 32-bit daemon's record serves any caller whose rules lie below 4 GiB.
+  void *low = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  if (check(low != MAP_FAILED && reinterpret_cast<uintptr_t>(low) >> 16 >> 16 == 0,
+            "rules placed below 4 GiB")) {
+    std::memcpy(low, rules, sizeof rules);
+    filter_list_desc desc{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(low)), sizeof rules};
+    check(line.ioctl_(TTYSIM_SET_FILTER_LIST, &desc) == 0, "both rules loaded through the 8-byte record");
+    munmap(low, 4096);
+  }
   check(send_to("10.9.0.1", 7007) == 0 && tun.seen(4, 7007), "a replaced list is in force at once");
 
   check(line.ioctl_(TTYSIM_FILTER_OFF) == 0, "filter off");
