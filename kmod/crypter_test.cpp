@@ -8,6 +8,7 @@
 
 #include "kmod/peer/peer.h"
 #include "kmod/stbuff.h"
+#include "kmod/testing/crypter_frames.h"
 #include "kmod/testing/keys.h"
 #include "kmod/testing/random.h"
 #include "kmod/testing/recorder.h"

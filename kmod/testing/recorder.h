@@ -1,6 +1,7 @@
-// Test stand-ins for the units a session hands its frames and events to:
-// the event ring, the UDP transport and the control line. They record what
-// they are given; being weak, the real units replace them where linked.
+// What the stand-ins for the event ring, the UDP transport and the control
+// line (fake_*.cpp) were given. A test executable links the fakes of the
+// units it does not test, and never the real ones beside them: a unit and
+// its fake in one link is a duplicate symbol, a missing one is unresolved.
 #pragma once
 
 #include <cstdint>
@@ -39,14 +40,5 @@ Recorder &recorder();
 
 // The kernel log entries since the last call, which clears them.
 std::vector<std::string> take_log();
-
-// Runs one frame through crypter_outstream_put as the sending thread would
-// (in a 2048-byte slot) and returns the datagram sent, if any.
-std::optional<std::vector<uint8_t>> send_frame(sctrl_session *s, const std::vector<uint8_t> &frame);
-
-// Runs one datagram through crypter_instream_put and returns the frame
-// delivered up the line, if any.
-std::optional<std::vector<uint8_t>> receive_datagram(sctrl_session *s,
-                                                     const std::vector<uint8_t> &datagram);
 
 }  // namespace kmod_testing
