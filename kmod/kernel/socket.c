@@ -143,6 +143,13 @@ int parvex_udp_skb_copy(const struct sk_buff *skb, int offset, void *to, int len
 	return skb_copy_bits(skb, offset, to, len);
 }
 
+/*
+ * Never waits for socket memory: one thread sends for every session, and a
+ * server whose next hop does not answer (datagrams held while the neighbour
+ * is resolved, up to a socket's worth) would otherwise stall all of them for
+ * seconds. A datagram that does not fit fails with -EAGAIN instead, as any
+ * loss on the way would have lost it.
+ */
 int parvex_sock_send2(struct socket *sock, __be32 addr, __be16 port, const void *a, size_t alen,
 		      const void *b, size_t blen)
 {
@@ -158,6 +165,7 @@ int parvex_sock_send2(struct socket *sock, __be32 addr, __be16 port, const void 
 	struct msghdr msg = {
 		.msg_name = &to,
 		.msg_namelen = sizeof(to),
+		.msg_flags = MSG_DONTWAIT,
 	};
 
 	return kernel_sendmsg(sock, &msg, iov, ARRAY_SIZE(iov), alen + blen);

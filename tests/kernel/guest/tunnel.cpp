@@ -432,6 +432,43 @@ void concurrent_writers(Fixture &fx) {
         "all " + std::to_string(received) + " frames left, each line's in order");
 }
 
+// A server behind a next hop that does not answer: its datagrams wait for the
+// neighbour while the sending thread goes on for the other sessions.
+void silent_next_hop(Fixture &fx) {
+  int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK);
+  ifreq ifr{};
+  ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
+  std::strcpy(ifr.ifr_name, "ktap0");
+  if (!check(fd >= 0 && ioctl(fd, TUNSETIFF, &ifr) == 0 &&
+                 std::system("ip link set ktap0 up && ip addr add 10.8.0.1/24 dev ktap0 && "
+                             // room for more than a socket's send buffer, as a slow
+                             // link's queue has
+                             "echo 8388608 >/proc/sys/net/ipv4/neigh/ktap0/unres_qlen_bytes") == 0,
+             "tap device whose neighbours never answer"))
+    return;
+  Line stuck(13), live(14);
+  session_setup s = setup_for(71, 4444, free_port(), 0);
+  s.peer_addr = 0x0A080002;  // 10.8.0.2, on the tap's network
+  session_setup l = setup_for(72, fx.server.port(), free_port(), 0);
+  if (!check(stuck.ioctl_(TTYSIM_CREATE_SESSION, &s) == 0 && live.ioctl_(TTYSIM_CREATE_SESSION, &l) == 0,
+             "sessions to a silent and to a live server"))
+    return;
+  // More than the neighbour queue and the socket's send buffer hold.
+  int written = 0;
+  for (int i = 0; i < 400; ++i) written += stuck.write(ipv4_frame(1500, 64, i)) == 1500;
+  Bytes f = ipv4_frame(40, 64, 0xABCD);
+  auto start = std::chrono::steady_clock::now();
+  live.write(f);
+  Bytes d;
+  bool got = fx.server.receive(d, 10000);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  check(written == 400 && got && d == Peer::plain(f) && ms < 1500,
+        "the live session's frame leaves at once (" + std::to_string(ms) + " ms)");
+  stuck.close();
+  live.close();
+  close(fd);
+}
+
 // A degenerate S-box cannot hang key installation; other lines keep working.
 void degenerate_keys(Fixture &fx) {
   Line a(9), b(10);
@@ -475,6 +512,7 @@ int main() {
   filter(fx);
   shared_server(fx);
   concurrent_writers(fx);
+  silent_next_hop(fx);
   degenerate_keys(fx);
   return failures ? 1 : 0;
 }
