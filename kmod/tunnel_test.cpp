@@ -8,7 +8,6 @@
 namespace kmod_live {
 namespace {
 
-using kmod_peer::OpenError;
 using kmod_peer::Peer;
 
 crypt_setup test_keys() {
@@ -19,24 +18,11 @@ crypt_setup test_keys() {
   return k;
 }
 
-bool is_event(const Bytes &f) { return f.size() >= 8 && f[2] == 0xC0 && f[3] == 0x02; }
 uint32_t word(const Bytes &f, size_t at) {
   uint32_t v;
   std::memcpy(&v, &f[at], 4);
   return v;
 }
-
-// Frames and events read from a line, kept apart.
-struct Upward {
-  std::vector<Bytes> frames, events;
-  void read(Line &line, size_t frames_wanted, size_t events_wanted) {
-    while (frames.size() < frames_wanted || events.size() < events_wanted) {
-      Bytes f = line.read();
-      if (f.empty()) return;
-      (is_event(f) ? events : frames).push_back(f);
-    }
-  }
-};
 
 class Tunnel : public LiveModule {
  protected:
@@ -55,106 +41,8 @@ class Tunnel : public LiveModule {
   Peer peer{keys};
 };
 
-TEST_F(Tunnel, FramesBothWaysWithKeysFilterCountersAndEvents) {
-  Line line(0);
-  open_session(line, 7);
-
-  // EAP travels plain before keying, both ways.
-  Bytes eap = ppp_frame(0xC227, {1, 1, 0, 5, 1});
-  ASSERT_EQ(line.write(eap), static_cast<int>(eap.size()));
-  EXPECT_EQ(from_module(), Peer::plain(eap));
-  server.send(Peer::plain(eap), local);
-  EXPECT_EQ(line.read(), eap);
-
-  key(line);
-  RuleList rules({{htonl(0x7F000000), htonl(0xFF000000)}});
-  filter_list_desc desc = rules.desc(8);
-  ASSERT_EQ(line.ioctl(TTYSIM_SET_FILTER_LIST, &desc), 0);
-  ASSERT_EQ(line.ioctl(TTYSIM_FILTER_ON), 0);
-  Bytes ip = {0x45, 0, 0, 20, 0, 0, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 127, 0, 0, 1};
-  EXPECT_EQ(user_output_ipv4(ip.data(), ip.size()), static_cast<unsigned>(NF_ACCEPT));
-  ip[16] = 8;
-  EXPECT_EQ(user_output_ipv4(ip.data(), ip.size()), static_cast<unsigned>(NF_DROP));
-
-  // EAP stays plain after keying.
-  ASSERT_EQ(line.write(eap), static_cast<int>(eap.size()));
-  EXPECT_EQ(from_module(), Peer::plain(eap));
-  server.send(Peer::plain(eap), local);
-  EXPECT_EQ(line.read(), eap);
-
-  const size_t n = 50;
-  std::vector<Bytes> sent;
-  for (uint32_t i = 0; i < n; ++i) {
-    sent.push_back(ipv4_frame(60 + i, 64, i));
-    ASSERT_EQ(line.write(sent.back()), static_cast<int>(sent.back().size()));
-  }
-  size_t bytes = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    int ttl = 0;
-    Bytes d;
-    ASSERT_TRUE(server.receive(d, 2000, &ttl));
-    auto opened = peer.open(d);
-    ASSERT_EQ(opened.error, OpenError::none) << i;
-    EXPECT_TRUE(opened.is_protected);
-    EXPECT_EQ(opened.counter, i + 1);
-    EXPECT_EQ(opened.frame, sent[i]);
-    EXPECT_EQ(ttl, 63);
-    bytes += sent[i].size();
-  }
-  Upward up;
-  up.read(line, 0, n);
-  ASSERT_EQ(up.events.size(), n);
-  for (uint32_t i = 0; i < n; ++i) {
-    const Bytes &e = up.events[i];
-    ASSERT_EQ(e.size(), 32u);
-    EXPECT_EQ(word(e, 4), 2u);   // traffic
-    EXPECT_EQ(word(e, 8), 2u);   // sent
-    EXPECT_EQ(word(e, 12), 17u);  // UDP
-    EXPECT_EQ(word(e, 16), 56u + i);
-    EXPECT_EQ(word(e, 20), 0x0A000001u);
-    EXPECT_EQ(word(e, 24), 0x0A000002u);
-    EXPECT_EQ(e[28] | e[29] << 8, 12345);
-    EXPECT_EQ(e[30] | e[31] << 8, 53);
-  }
-
-  std::vector<Bytes> answers;
-  for (uint32_t i = 0; i < n; ++i) {
-    answers.push_back(ipv4_frame(100 + i, 30, 1000 + i));
-    server.send(peer.protect(answers.back()), local);
-  }
-  up = {};
-  up.read(line, n, n);
-  ASSERT_EQ(up.frames.size(), n);
-  EXPECT_EQ(up.frames, answers);
-  ASSERT_EQ(up.events.size(), n);
-  EXPECT_EQ(word(up.events[0], 8), 1u);  // received
-
-  // EAP (byte 2 0xC2) counts; only protocols starting 0xC0 do not.
-  traffic_stats st = line.stats();
-  EXPECT_EQ(st.frames_sent, n + 2);
-  EXPECT_EQ(st.bytes_sent, bytes + 2 * eap.size());
-  EXPECT_EQ(st.frames_received, n + 2);
-  size_t answered = 2 * eap.size();
-  for (const auto &a : answers) answered += a.size();
-  EXPECT_EQ(st.bytes_received, answered);
-
-  // Inbound IPCP reaches the daemon as 0xC001; short frames make no event.
-  server.send(peer.protect(ppp_frame(0x8021, {1, 2, 0, 4})), local);
-  EXPECT_EQ(line.read(), ppp_frame(0xC001, {1, 2, 0, 4}));
-
-  // A tampered datagram: not delivered, counted, reported.
-  Bytes bad = peer.protect(ipv4_frame(40));
-  bad[5] ^= 1;
-  user_log_clear();
-  server.send(bad, local);
-  Bytes event = line.read();
-  ASSERT_EQ(event.size(), 12u);
-  EXPECT_EQ(word(event, 4), 1u);
-  EXPECT_EQ(word(event, 8), 1u);
-  EXPECT_EQ(log_count("frame dropped "), 1u);
-  server.send(peer.protect(ipv4_frame(24)), local);  // the next genuine one still passes
-  EXPECT_EQ(line.read(), ipv4_frame(24));
-}
+// Frames both ways with keys, filter, counters and events: kmod/e2e/checks.cpp,
+// which the kernel module runs too.
 
 TEST_F(Tunnel, InnerTtlOfOneIsNotSent) {
   Line line(0);

@@ -13,6 +13,8 @@ using EndToEnd = LiveModule;
 TEST_F(EndToEnd, TunnelChecksPassOnTheUserSpaceBuild) {
   kmod_e2e::UserBackend backend;
   EXPECT_EQ(kmod_e2e::run_tunnel_checks(backend), 0);
+  // The tampered datagram among them is logged once.
+  EXPECT_EQ(log_count("frame dropped "), 1u);
 }
 
 }  // namespace
