@@ -1,5 +1,6 @@
 // The whole tunnel on loopback: a test plays the daemon on a line and the
 // libgcrypt peer plays the access server.
+#include "kmod/e2e/backend.h"
 #include "kmod/peer/peer.h"
 #include "kmod/live_module.h"
 #include "kmod/sync.h"
@@ -9,14 +10,6 @@ namespace kmod_live {
 namespace {
 
 using kmod_peer::Peer;
-
-crypt_setup test_keys() {
-  crypt_setup k{};
-  for (int i = 0; i < 32; ++i) k.key[i] = static_cast<uint8_t>(0x11 * i + 3);
-  for (int i = 0; i < 8; ++i) k.send_iv[i] = static_cast<uint8_t>(0xA0 + i), k.recv_iv[i] = static_cast<uint8_t>(0x50 + i);
-  std::memcpy(k.sbox, kmod_peer::kSBoxCryptoProA.data(), 64);
-  return k;
-}
 
 uint32_t word(const Bytes &f, size_t at) {
   uint32_t v;
@@ -37,7 +30,7 @@ class Tunnel : public LiveModule {
   }
   UdpPeer server;
   uint16_t local = free_port();
-  crypt_setup keys = test_keys();
+  crypt_setup keys = kmod_e2e::test_keys();
   Peer peer{keys};
 };
 

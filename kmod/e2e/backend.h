@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kmod/e2e/frames.h"
+#include "kmod/records.h"
 
 namespace kmod_e2e {
 
@@ -31,6 +32,9 @@ class Backend {
   // How long to wait for the module, in milliseconds (emulated machines are slow).
   virtual int patience_ms() const { return 2000; }
 };
+
+// The access server's keys the checks install.
+crypt_setup test_keys();
 
 // Runs the whole-tunnel checks on line 0 against a libgcrypt access server
 // on 127.0.0.1, printing one "ok - ..." or "not ok - ..." line per check;

@@ -25,6 +25,8 @@ struct Checks {
   }
 };
 
+}  // namespace
+
 crypt_setup test_keys() {
   crypt_setup k{};
   for (int i = 0; i < 32; ++i) k.key[i] = static_cast<uint8_t>(0x11 * i + 3);
@@ -32,6 +34,8 @@ crypt_setup test_keys() {
   std::memcpy(k.sbox, kmod_peer::kSBoxCryptoProA.data(), 64);
   return k;
 }
+
+namespace {
 
 bool is_event(const Bytes &f) { return f.size() >= 8 && f[2] == 0xC0 && f[3] == 0x02; }
 

@@ -107,14 +107,20 @@ void user_watch_frees(const void *pattern, size_t len)
 	pthread_mutex_unlock(&user_lock);
 }
 
-size_t user_freed_with_pattern(void)
+/* A counter that other threads change under the platform's lock. */
+static size_t read_locked(const size_t *counter)
 {
 	size_t n;
 
 	pthread_mutex_lock(&user_lock);
-	n = freed_with_pattern;
+	n = *counter;
 	pthread_mutex_unlock(&user_lock);
 	return n;
+}
+
+size_t user_freed_with_pattern(void)
+{
+	return read_locked(&freed_with_pattern);
 }
 
 size_t user_live_with_pattern(const void *pattern, size_t len)
@@ -246,12 +252,7 @@ void pr_err(const char *fmt, ...)
 
 size_t user_log_count(void)
 {
-	size_t n;
-
-	pthread_mutex_lock(&user_lock);
-	n = log_used;
-	pthread_mutex_unlock(&user_lock);
-	return n;
+	return read_locked(&log_used);
 }
 
 size_t user_log_entry(size_t i, char *buf, size_t size)
