@@ -51,8 +51,9 @@
  *                 returns no module code runs in that thread), get_current,
  *                 set_user_nice, set_current_state(TASK_INTERRUPTIBLE /
  *                 TASK_RUNNING), schedule (in the thread; sleeps until woken
- *                 when the state set was TASK_INTERRUPTIBLE).  Threads are
- *                 not frozen.
+ *                 when the state set was TASK_INTERRUPTIBLE), cond_resched
+ *                 (in the thread, no lock held: a point where others may run
+ *                 and RCU grace periods pass).  Threads are not frozen.
  *   RCU           rcu_read_lock/rcu_read_unlock (any; no sleeping in
  *                 between), rcu_dereference(p) (inside a read section),
  *                 rcu_assign_pointer(p, v) (publishes v after its contents),

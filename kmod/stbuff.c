@@ -239,6 +239,8 @@ static void queue_drain(struct stbuff_queue *q, struct stbuff_queue *worker,
 		memzero_explicit(slot, sizeof(*slot));
 		unlock();
 		queue_release(q);
+		/* A full ring is long work: let others run, and grace periods pass. */
+		cond_resched();
 	}
 }
 

@@ -170,6 +170,8 @@ void set_user_nice(struct task_struct *t, long nice);
 void set_current_state(long state);
 void schedule(void);
 int wake_up_process(struct task_struct *t);
+/* User-space threads are preempted anyway. */
+static inline int cond_resched(void) { return 0; }
 
 /*
  * RCU: read sections share a lock that synchronize_rcu takes exclusively,
