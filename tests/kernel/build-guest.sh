@@ -1,5 +1,7 @@
 #!/bin/sh
 # Builds the static programs that run inside the test guest:
+#   ktest-e2e      the data plane's end-to-end checks, the same sequence the
+#                  user-space build runs, on the real device
 #   ktest-tunnel   daemon and access server on loopback (libgcrypt peer)
 #   ktest-compat32 the 32-bit daemon's commands (through the compat path on
 #                  a 64-bit kernel)
@@ -30,6 +32,8 @@ peer="$top/kmod/peer/peer.cpp $top/kmod/peer/gcrypt_gost.cpp"
 # libgpg-error names getpwnam, which a static program never calls here.
 gcrypt="-lgcrypt -lgpg-error -Wl,--no-warnings"
 
+$cxx -o "$dst/bin/ktest-e2e" "$top/kmod/e2e/device_backend.cpp" "$top/kmod/e2e/checks.cpp" $peer \
+  $gcrypt -pthread
 $cxx -o "$dst/bin/ktest-tunnel" "$src/tunnel.cpp" $peer $gcrypt -pthread
 $cxx -o "$dst/bin/ktest-ppp" "$src/ppp.cpp" -pthread
 $cxx -o "$dst/bin/ktest-unload" "$src/unload.cpp" $peer $gcrypt

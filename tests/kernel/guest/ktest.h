@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+#include "kmod/e2e/frames.h"
+
 namespace ktest {
 
 using Bytes = std::vector<uint8_t>;
@@ -220,32 +222,8 @@ inline uint16_t free_port() {
   return u.port();
 }
 
-// An IPv4 frame of len bytes: PPP header, IPv4 header with ttl, UDP ports
-// 12345 -> 53, tag at frame byte 28.
-inline Bytes ipv4_frame(size_t len, uint8_t ttl = 64, uint32_t tag = 0) {
-  Bytes f(len < 4 ? 4 : len, 0);
-  f[0] = 0xFF, f[1] = 0x03, f[2] = 0x00, f[3] = 0x21;
-  if (len >= 24) {
-    f[4] = 0x45;
-    f[6] = static_cast<uint8_t>((len - 4) >> 8), f[7] = static_cast<uint8_t>(len - 4);
-    f[12] = ttl;
-    f[13] = 17;
-    const uint8_t src[4] = {10, 0, 0, 1}, dst[4] = {10, 0, 0, 2};
-    std::memcpy(&f[16], src, 4), std::memcpy(&f[20], dst, 4);
-  }
-  if (len >= 28) f[24] = 0x30, f[25] = 0x39, f[26] = 0x00, f[27] = 0x35;
-  if (len >= 32) std::memcpy(&f[28], &tag, 4);
-  f.resize(len);
-  return f;
-}
-
-inline Bytes ppp_frame(uint16_t protocol, Bytes info = {1, 2, 3, 4}) {
-  Bytes f(4 + info.size());
-  f[0] = 0xFF, f[1] = 0x03;
-  f[2] = static_cast<uint8_t>(protocol >> 8), f[3] = static_cast<uint8_t>(protocol);
-  std::copy(info.begin(), info.end(), f.begin() + 4);
-  return f;
-}
+using kmod_e2e::ipv4_frame;  // IPv4/UDP 10.0.0.1:12345 -> 10.0.0.2:53, tag at byte 28
+using kmod_e2e::ppp_frame;
 
 inline bool is_event(const Bytes &f) { return f.size() >= 8 && f[2] == 0xC0 && f[3] == 0x02; }
 
