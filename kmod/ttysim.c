@@ -168,15 +168,27 @@ static int ttysim_create_session(struct tty_struct *tty, const void __user *arg)
 	return ret;
 }
 
-/* The keys are built before the threads are held up, for the short swap only. */
-static int ttysim_setup_keys(struct sctrl_session *s, const void __user *arg)
+/*
+ * The keys are built before any lock is taken (it takes milliseconds), so
+ * the other lines' commands and both threads are held up for the swap only.
+ */
+static int ttysim_setup_keys(struct tty_struct *tty, const void __user *arg)
 {
 	struct crypter_keys *keys = crypter_keys_prepare(arg);
+	struct sctrl_session *s;
 	int ret;
 
-	lock_transfer();
-	ret = crypter_keys_install(s, keys);
-	unlock_transfer();
+	lock_control();
+	s = sctrl_find_session_tty(tty);
+	if (!s) {
+		pr_err("file not open\n");
+		ret = -EFAULT;
+	} else {
+		lock_transfer();
+		ret = crypter_keys_install(s, keys);
+		unlock_transfer();
+	}
+	unlock_control();
 	crypter_keys_free(keys);
 	return ret;
 }
@@ -224,8 +236,6 @@ static int ttysim_set_filter_list64(struct sctrl_session *s, const void __user *
 static int ttysim_session_command(struct sctrl_session *s, unsigned int cmd, void __user *arg)
 {
 	switch (cmd) {
-	case TTYSIM_SETUP_KEYS:
-		return ttysim_setup_keys(s, arg);
 	case TTYSIM_FILTER_ON:
 		return filter_on(s);
 	case TTYSIM_FILTER_OFF:
@@ -252,6 +262,7 @@ int ttysim_ioctl(struct tty_struct *tty, unsigned int cmd, unsigned long arg)
 	case TTYSIM_GET_STATS:
 		return ttysim_get_stats(tty, uarg);
 	case TTYSIM_SETUP_KEYS:
+		return ttysim_setup_keys(tty, uarg);
 	case TTYSIM_FILTER_ON:
 	case TTYSIM_FILTER_OFF:
 	case TTYSIM_SET_FILTER_LIST:
