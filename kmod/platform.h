@@ -13,7 +13,7 @@
  *                                  freestanding headers, implemented on libc
  *                                  and POSIX threads in kmod/user/.
  *
- * Part one: names the units use with the kernel's own 6.1 meaning and
+ * Kernel names: those the units use with the kernel's own 6.1 meaning and
  * signature.  The half provides them (in the kernel most are macros, so they
  * are not redeclared here).  Context: "any" includes softirq and code under a
  * spin lock; "process" means a context that may sleep.
@@ -67,7 +67,7 @@
  *   Module        MODULE_LICENSE, module_param(name, uint, perm),
  *                 module_init(fn), module_exit(fn).
  *
- * Part two, declared below: operations the platform offers under the
+ * Platform helpers, declared below: operations the platform offers under the
  * project's prefix, where the kernel's own calls would drag in structures
  * the units never touch or differ between kernel versions.
  */
