@@ -2,7 +2,8 @@
 // /dev/ttysimN raw, creates the session, starts the given command (pppd on
 // that line) and keeps the line open while it runs, since closing any file
 // of the line ends its session. Once the command's log shows LCP open both
-// ways it installs the keys, as the daemon does after its key exchange.
+// ways it installs the keys, as the daemon does after its key exchange, and
+// says so in /tmp/lineN.keyed.
 //
 // usage: ppp-line LINE SID LOCAL_PORT PEER_PORT EVENTS LOG -- COMMAND...
 // Commands, one per line, on the FIFO /tmp/lineN.ctl; each answer replaces
@@ -100,6 +101,7 @@ int main(int argc, char **argv) {
   }
   say("session " + std::to_string(s.sid) + " on 127.0.0.1:" + argv[3] + " -> " + argv[4]);
 
+  unlink(("/tmp/line" + std::to_string(n) + ".keyed").c_str());
   std::string ctl = "/tmp/line" + std::to_string(n) + ".ctl";
   unlink(ctl.c_str());
   mkfifo(ctl.c_str(), 0600);
@@ -129,6 +131,8 @@ int main(int argc, char **argv) {
         explicit_bzero(&k, sizeof k);
         keyed = r == 0;
         say(keyed ? "LCP open, keys installed" : "keys refused: " + std::to_string(r));
+        // pppd's plugin holds the network phase until both ends have said so.
+        if (keyed) std::ofstream("/tmp/line" + std::to_string(n) + ".keyed") << "1\n";
         if (!keyed) break;
       }
     }

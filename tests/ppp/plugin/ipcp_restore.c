@@ -15,8 +15,16 @@
  *    reply, so the event never reaches the protocol machinery.
  * A pty relay between pppd and the line would do the same from outside, at
  * the price of one more copy of every frame and a second discipline.
+ *
+ * Option "keys-ready FILE[:FILE...]": the network phase waits (up to 10 s)
+ * until every file exists. The daemon installs the keys once LCP is open
+ * and the tunnel's far end must have its keys too before the first
+ * protected frame reaches it; otherwise that frame goes up there as it came,
+ * garbled, and IPCP loses a round. The files say "keys in" for each end.
  */
 #include <stddef.h>
+#include <string.h>
+#include <unistd.h>
 
 #include "pppd.h"
 
@@ -43,6 +51,44 @@ static void rewrite(unsigned char *p, int len)
 	}
 }
 
+static char *keys_ready;
+
+static option_t options[] = {
+	{ .name = "keys-ready", .type = o_string, .addr = &keys_ready,
+	  .description = "Files whose existence means the tunnel's keys are in, colon-separated" },
+	{ .name = NULL }
+};
+
+static int all_exist(const char *list)
+{
+	char path[256];
+
+	while (*list) {
+		size_t n = strcspn(list, ":");
+		if (n >= sizeof(path))
+			return 0;
+		memcpy(path, list, n);
+		path[n] = 0;
+		if (n && access(path, F_OK) != 0)
+			return 0;
+		list += n + (list[n] == ':');
+	}
+	return 1;
+}
+
+static void wait_for_keys(void *arg, int phase)
+{
+	(void)arg;
+	if (phase != PHASE_NETWORK || !keys_ready)
+		return;
+	for (int i = 0; i < 1000 && !all_exist(keys_ready); i++)
+		usleep(10000);
+	if (all_exist(keys_ready))
+		info("ipcp_restore: keys in, network phase goes on");
+	else
+		warn("ipcp_restore: keys not in after 10 s, network phase goes on");
+}
+
 static void report(void *arg, int value)
 {
 	(void)arg;
@@ -55,5 +101,7 @@ void plugin_init(void)
 {
 	snoop_recv_hook = rewrite;
 	add_notifier(&exitnotify, report, NULL);
+	add_notifier(&phasechange, wait_for_keys, NULL);
+	add_options(options);
 	info("ipcp_restore: 0xC001 read as IPCP, 0xC002 events dropped");
 }
