@@ -126,6 +126,11 @@ int main(int argc, char **argv) {
     if (!keyed) {
       std::string l = slurp(log);
       if (l.find("sent [LCP ConfAck") != std::string::npos && l.find("rcvd [LCP ConfAck") != std::string::npos) {
+        // pppd logs a frame before writing it, and the module protects what
+        // is still in its ring once keyed: the last LCP frame must leave
+        // plain, or the far end never sees LCP open. pppd's network phase
+        // waits for the keys (its plugin), so nothing else flows meanwhile.
+        usleep(300000);
         crypt_setup k = ppp_test::tunnel_keys(n);
         int r = ioctl_result(fd, TTYSIM_SETUP_KEYS, &k);
         explicit_bzero(&k, sizeof k);

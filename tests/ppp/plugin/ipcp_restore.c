@@ -78,9 +78,13 @@ static int all_exist(const char *list)
 
 static void wait_for_keys(void *arg, int phase)
 {
+	static int waited;
+
 	(void)arg;
-	if (phase != PHASE_NETWORK || !keys_ready)
+	/* The phase comes back when IPCP goes down: wait the first time only. */
+	if (phase != PHASE_NETWORK || !keys_ready || waited)
 		return;
+	waited = 1;
 	for (int i = 0; i < 1000 && !all_exist(keys_ready); i++)
 		usleep(10000);
 	if (all_exist(keys_ready))
