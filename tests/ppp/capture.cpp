@@ -36,7 +36,8 @@ void on_signal(int) { done = 1; }
 
 std::vector<uint8_t> from_hex(const std::string &h) {
   std::vector<uint8_t> b;
-  for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<uint8_t>(std::strtoul(h.substr(i, 2).c_str(), nullptr, 16)));
+  for (size_t i = 0; i + 1 < h.size(); i += 2)
+    b.push_back(static_cast<uint8_t>(std::strtoul(h.substr(i, 2).c_str(), nullptr, 16)));
   return b;
 }
 
@@ -45,7 +46,8 @@ void dump(std::ofstream &out, const char *title, const std::vector<uint8_t> &b) 
   char line[128];
   for (size_t at = 0; at < b.size(); at += 16) {
     int n = std::snprintf(line, sizeof line, "  %04zx ", at);
-    for (size_t i = at; i < at + 16 && i < b.size(); ++i) n += std::snprintf(line + n, sizeof line - n, " %02x", b[i]);
+    for (size_t i = at; i < at + 16 && i < b.size(); ++i)
+      n += std::snprintf(line + n, sizeof line - n, " %02x", b[i]);
     out << line << "\n";
   }
 }
@@ -57,7 +59,8 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: %s PORT0 PORT1 MARKER_HEX [DUMP_FILE]\n", argv[0]);
     return 2;
   }
-  uint16_t port0 = static_cast<uint16_t>(std::atoi(argv[1])), port1 = static_cast<uint16_t>(std::atoi(argv[2]));
+  uint16_t port0 = static_cast<uint16_t>(std::atoi(argv[1])),
+           port1 = static_cast<uint16_t>(std::atoi(argv[2]));
   std::vector<uint8_t> marker = from_hex(argv[3]);
   signal(SIGTERM, on_signal);
   signal(SIGINT, on_signal);

@@ -48,9 +48,7 @@ void reply(int line, const std::string &text) {
   rename((path + ".new").c_str(), path.c_str());
 }
 
-int ioctl_result(int fd, unsigned long cmd, const void *arg) {
-  return ioctl(fd, cmd, arg) < 0 ? -errno : 0;
-}
+int ioctl_result(int fd, unsigned long cmd, const void *arg) { return ioctl(fd, cmd, arg) < 0 ? -errno : 0; }
 
 // "A.B.C.D/N" in network order, as the module compares.
 bool parse_rule(const std::string &text, filter_rule &r) {
@@ -125,7 +123,8 @@ int main(int argc, char **argv) {
     }
     if (!keyed) {
       std::string l = slurp(log);
-      if (l.find("sent [LCP ConfAck") != std::string::npos && l.find("rcvd [LCP ConfAck") != std::string::npos) {
+      if (l.find("sent [LCP ConfAck") != std::string::npos &&
+          l.find("rcvd [LCP ConfAck") != std::string::npos) {
         // pppd logs a frame before writing it, and the module protects what
         // is still in its ring once keyed: the last LCP frame must leave
         // plain, or the far end never sees LCP open. pppd's network phase
