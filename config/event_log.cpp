@@ -257,12 +257,23 @@ namespace {
 // their separators.
 constexpr size_t kUserColumn = 8 + 19 + 3 + 16 + 3;
 
-bool NamesUser(const std::string &line, const std::string &user, EventLog::UserMatch match) {
-  if (match == EventLog::UserMatch::kAnywhere) return line.find(user) != std::string::npos;
-  // A torn line at the start of the ring's older part may be shorter.
-  const std::string field = user + " | ";
-  return line.size() >= kUserColumn + field.size() && line.compare(kUserColumn, field.size(), field) == 0;
-}
+// The user filter as a line must hold it: the name anywhere, or the user
+// field with its separator at its column (made once per listing).
+class UserFilter {
+ public:
+  UserFilter(const std::string &user, EventLog::UserMatch match)
+      : text(match == EventLog::UserMatch::kField ? user + " | " : user), match(match) {}
+
+  bool Names(const std::string &line) const {
+    if (match == EventLog::UserMatch::kAnywhere) return line.find(text) != std::string::npos;
+    // A torn line at the start of the ring's older part may be shorter.
+    return line.size() >= kUserColumn + text.size() && line.compare(kUserColumn, text.size(), text) == 0;
+  }
+
+ private:
+  std::string text;
+  EventLog::UserMatch match;
+};
 
 }  // namespace
 
@@ -303,6 +314,7 @@ int EventLog::Output(const std::string &user, const std::string &levels, const s
     spans[0].end = size;
   }
 
+  const UserFilter user_filter(user, match);
   std::string line;
   // One lock for the whole listing instead of one per line.
   flockfile(sink);
@@ -313,7 +325,7 @@ int EventLog::Output(const std::string &user, const std::string &levels, const s
   for (Span &span : spans) {
     for (int got; (got = ReadLine(line, fd, span)) != 0;) {
       if (got < 0) return ResultCode::kLogUnreadable;
-      if (!user.empty() && !NamesUser(line, user, match)) continue;
+      if (!user.empty() && !user_filter.Names(line)) continue;
       bool keep = false;
       for (int i = 0; i < 5 && !keep; ++i) keep = shown[i] && line.starts_with(kLineStarts[i]);
       if (!keep) continue;
