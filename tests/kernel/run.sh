@@ -34,18 +34,7 @@ if [ "$(id -u)" != 0 ]; then
 fi
 
 # --- packages -------------------------------------------------------------
-install_missing() {
-  missing=""
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-  done
-  [ -z "$missing" ] && return 0
-  say "installing$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >/dev/null
-  # shellcheck disable=SC2086
-  apt-get install -y -q --no-install-recommends $missing >/dev/null
-}
+. "$here/lib.sh"
 
 # The version a meta-package (linux-image-amd64, linux-image-686) points at.
 meta_version() {
@@ -58,13 +47,7 @@ mkdir -p "$out"
 
 case $arch in
 amd64)
-  install_missing linux-image-amd64 linux-headers-amd64
-  # The kernel the meta-package installs (not the running one, which may be
-  # anything on a CI host); its headers must be of the same version.
-  ver=$(dpkg-query -W -f='${Depends}' linux-image-amd64 | tr ',' '\n' |
-    sed -n 's/^ *linux-image-\([0-9][^ ]*\).*/\1/p' | head -n 1)
-  [ -n "$ver" ] || die "cannot tell the version linux-image-amd64 installs"
-  install_missing "linux-headers-$ver"
+  ver=$(installed_amd64_kernel) || exit 1
   sysroot=
   busybox=/bin/busybox
   qemu=qemu-system-x86_64
@@ -133,16 +116,6 @@ chmod 755 "$root/init"
 cp "$ko" "$root/lib/parvex.ko"
 cp "$out"/guest/bin/* "$root/bin/"
 
-unpack_module() {  # unpack_module <name> <destination>
-  src=$(find "$moddir" -name "$1.ko*" | head -n 1)
-  [ -n "$src" ] || die "kernel module $1 not found under $moddir"
-  case $src in
-    *.ko.xz) xz -dc "$src" >"$2" ;;
-    *.ko.zst) zstd -q -dc "$src" >"$2" ;;
-    *.ko.gz) gzip -dc "$src" >"$2" ;;
-    *) cp "$src" "$2" ;;
-  esac
-}
 for m in n_hdlc tun slhc ppp_generic ppp_synctty; do
   unpack_module "$m" "$root/lib/$m.ko"
 done

@@ -38,24 +38,10 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 
-install_missing() {
-  missing=""
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-  done
-  [ -z "$missing" ] && return 0
-  say "installing$missing"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q >/dev/null
-  # shellcheck disable=SC2086
-  apt-get install -y -q --no-install-recommends $missing >/dev/null
-}
+. "$top/tests/kernel/lib.sh"
 install_missing qemu-system-x86 busybox-static make gcc g++ cpio xz-utils zstd libgcrypt20-dev \
-  libgpg-error-dev ppp ppp-dev linux-image-amd64 linux-headers-amd64
-ver=$(dpkg-query -W -f='${Depends}' linux-image-amd64 | tr ',' '\n' |
-  sed -n 's/^ *linux-image-\([0-9][^ ]*\).*/\1/p' | head -n 1)
-[ -n "$ver" ] || die "cannot tell the version linux-image-amd64 installs"
-install_missing "linux-headers-$ver"
+  libgpg-error-dev ppp ppp-dev
+ver=$(installed_amd64_kernel) || exit 1
 kdir=/usr/src/linux-headers-$ver
 vmlinuz=/boot/vmlinuz-$ver
 moddir=/lib/modules/$ver/kernel
@@ -93,16 +79,6 @@ for lib in $(ldd /usr/sbin/pppd | sed -n 's/.*=> \(\/[^ ]*\).*/\1/p; s/^[[:space
   cp -L "$lib" "$root$lib"
 done
 [ -d "$root/lib64" ] || die "the loader was not copied"
-unpack_module() {  # unpack_module <name> <destination>
-  src=$(find "$moddir" -name "$1.ko*" | head -n 1)
-  [ -n "$src" ] || die "kernel module $1 not found under $moddir"
-  case $src in
-    *.ko.xz) xz -dc "$src" >"$2" ;;
-    *.ko.zst) zstd -q -dc "$src" >"$2" ;;
-    *.ko.gz) gzip -dc "$src" >"$2" ;;
-    *) cp "$src" "$2" ;;
-  esac
-}
 for m in slhc ppp_generic ppp_synctty; do
   unpack_module "$m" "$root/lib/$m.ko"
 done
