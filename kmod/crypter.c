@@ -15,6 +15,7 @@
 
 int crypter_init(void)
 {
+	gost_lanes_init();
 	return 0;
 }
 
@@ -289,6 +290,207 @@ void crypter_instream_put(struct sctrl_session *s)
 	}
 	if (f->len > 0)
 		ttysim_instream_put(s);
+}
+
+struct crypter_batch *crypter_batch_alloc(void)
+{
+	struct crypter_batch *b = vzalloc(sizeof(*b));
+
+	if (!b)
+		return NULL;
+	b->scratch = vzalloc(gost_lanes_scratch_size());
+	if (!b->scratch) {
+		vfree(b);
+		return NULL;
+	}
+	return b;
+}
+
+void crypter_batch_free(struct crypter_batch *b)
+{
+	if (!b)
+		return;
+	/* The lanes leave frame keys and key schedules behind in their scratch. */
+	memzero_explicit(b->scratch, gost_lanes_scratch_size());
+	vfree(b->scratch);
+	memzero_explicit(b, sizeof(*b));
+	vfree(b);
+}
+
+/* A frame's lane, counter and trailer; the lane number plus one goes to lane_of. */
+static void batch_add_lane(struct crypter_batch *b, unsigned int *lanes, unsigned int i,
+			   const struct gost_ctx *ctx, u64 counter, u8 *data, s32 n)
+{
+	struct gost_lane_frame *l = &b->lane[*lanes];
+
+	l->ctx = ctx;
+	l->counter = counter;
+	l->data = data;
+	l->len = (u32)n;
+	l->trailer = data + n;
+	b->lane_of[i] = (u8)++*lanes;
+}
+
+static void batch_wipe_lanes(struct crypter_batch *b, unsigned int lanes)
+{
+	memzero_explicit(b->lane, sizeof(b->lane[0]) * lanes);
+}
+
+/* The scalar path for one frame, which spares the lanes' set-up. */
+static void outstream_one(struct crypter_frame *f)
+{
+	struct sctrl_session *s = f->s;
+
+	if (s)
+		s->out = (struct sctrl_outframe){ f->data, f->len, f->header, 1, f->ttl };
+	crypter_outstream_put(s);
+}
+
+void crypter_outstream_batch(struct crypter_batch *b)
+{
+	unsigned int i, lanes = 0;
+
+	if (b->n == 1) {
+		outstream_one(&b->f[0]);
+		return;
+	}
+	for (i = 0; i < b->n; i++) {
+		struct crypter_frame *f = &b->f[i];
+		struct gost_ctx *ctx;
+
+		b->lane_of[i] = 0;
+		if (!f->s || f->len <= 0 || f->len > CRYPTER_MAX_FRAME)
+			continue;
+		*f->header = CRYPTER_TYPE_PLAIN;
+		if (!f->s->keyed || frame_protocol(f->data, f->len) == PPP_PROTO_EAP)
+			continue;
+		/* Counters go in ring order, as one frame at a time would take them. */
+		ctx = &f->s->send_ctx;
+		ctx->counter++;
+		put_be64(f->data + f->len, ctx->counter);
+		batch_add_lane(b, &lanes, i, ctx, ctx->counter, f->data, f->len);
+		*f->header = CRYPTER_TYPE_PROTECTED;
+	}
+	if (lanes)
+		gost_lanes_encrypt(b->lane, lanes, b->scratch);
+	for (i = 0; i < b->n; i++) {
+		struct crypter_frame *f = &b->f[i];
+
+		if (!f->s) {
+			pr_err("Crypter outstream put error - session not found \n");
+			continue;
+		}
+		if (f->len <= 0 || f->len > CRYPTER_MAX_FRAME)
+			continue;
+		if (b->lane_of[i]) {
+			memcpy(f->data + f->len + 8, b->lane[b->lane_of[i] - 1].mac, 8);
+			f->len += CRYPTER_TRAILER;
+		}
+		f->s->out = (struct sctrl_outframe){ f->data, f->len, f->header, 1, f->ttl };
+		udpt_outstream_put(f->s);
+	}
+	batch_wipe_lanes(b, lanes);
+}
+
+static void instream_one(struct crypter_frame *f)
+{
+	struct sctrl_session *s = f->s;
+
+	if (!s) {
+		crypter_instream_put(s);
+		return;
+	}
+	s->in = (struct sctrl_inframe){ f->data, f->len };
+	crypter_instream_put(s);
+	f->data = s->in.data;
+	f->len = s->in.len;
+}
+
+/*
+ * First pass: the type byte goes, and each protected datagram the window can
+ * still take gets a lane.  A counter refused now stays refused: the window
+ * only moves forward and fills.  Unprotected frames keep lane 0; refused ones
+ * get their length 0 here and are dropped in the second pass.
+ */
+static unsigned int instream_sort(struct crypter_batch *b, bool *refused)
+{
+	unsigned int i, lanes = 0;
+
+	for (i = 0; i < b->n; i++) {
+		struct crypter_frame *f = &b->f[i];
+		struct sctrl_session *s = f->s;
+		s32 n;
+		u8 type;
+		u64 r;
+
+		b->lane_of[i] = 0;
+		refused[i] = false;
+		if (!s || f->len <= 0)
+			continue;
+		type = f->data[0];
+		f->data++;
+		f->len--;
+		if (!s->keyed)
+			continue;
+		if (type != CRYPTER_TYPE_PROTECTED) {
+			refused[i] = !plain_frame_allowed_keyed(f->data, f->len);
+			continue;
+		}
+		if (f->len <= CRYPTER_TRAILER) {
+			refused[i] = true;
+			continue;
+		}
+		n = f->len - CRYPTER_TRAILER;
+		r = get_be64(f->data + n);
+		if (!replay_fresh(&s->recv_ctx, r)) {
+			refused[i] = true;
+			continue;
+		}
+		batch_add_lane(b, &lanes, i, &s->recv_ctx, r, f->data, n);
+	}
+	return lanes;
+}
+
+void crypter_instream_batch(struct crypter_batch *b)
+{
+	bool refused[GOST_LANES_MAX];
+	unsigned int i, lanes;
+
+	if (b->n == 1) {
+		instream_one(&b->f[0]);
+		return;
+	}
+	lanes = instream_sort(b, refused);
+	if (lanes)
+		gost_lanes_decrypt(b->lane, lanes, b->scratch);
+	for (i = 0; i < b->n; i++) {
+		struct crypter_frame *f = &b->f[i];
+		struct sctrl_session *s = f->s;
+
+		if (!s) {
+			pr_err("Crypter instream put error - session not found \n");
+			continue;
+		}
+		if (b->lane_of[i]) {
+			const struct gost_lane_frame *l = &b->lane[b->lane_of[i] - 1];
+
+			/* In order: the second of two equal counters finds the first accepted. */
+			if (mac_equal(l->mac, l->data + l->len + 8) &&
+			    replay_fresh(&s->recv_ctx, l->counter)) {
+				replay_accept(&s->recv_ctx, l->counter);
+				f->len = (s32)l->len;
+			} else {
+				refused[i] = true;
+			}
+		}
+		s->in = (struct sctrl_inframe){ f->data, f->len };
+		if (refused[i])
+			drop_frame(s);
+		else if (f->len > 0)
+			ttysim_instream_put(s);
+		f->len = s->in.len;
+	}
+	batch_wipe_lanes(b, lanes);
 }
 
 s32 update_ttl(struct sctrl_outframe *f)

@@ -10,6 +10,7 @@
 #define PARVEX_CRYPTER_H
 
 #include "kmod/platform.h"
+#include "kmod/gost_lanes.h"
 #include "kmod/sctrl.h"
 
 #ifdef __cplusplus
@@ -51,6 +52,47 @@ int crypter_session_setup(struct sctrl_session *s, const void __user *arg);
 void crypter_outstream_put(struct sctrl_session *s);
 /* Checks the session's inbound datagram and delivers it through ttysim_instream_put. */
 void crypter_instream_put(struct sctrl_session *s);
+
+/* One frame of a batch, as its ring slot holds it. */
+struct crypter_frame {
+	struct sctrl_session *s;
+	u8 *data;
+	s32 len;
+	u8 *header;	/* outbound: the wire type byte */
+	s32 ttl;	/* outbound: what update_ttl gave */
+};
+
+/*
+ * A worker thread's batch: up to GOST_LANES_MAX frames and the working memory
+ * of the lanes, allocated once when the thread starts.
+ */
+struct crypter_batch {
+	unsigned int n;
+	struct crypter_frame f[GOST_LANES_MAX];
+	struct gost_lane_frame lane[GOST_LANES_MAX];
+	/* Per frame: its lane plus one, or 0 when it takes none. */
+	u8 lane_of[GOST_LANES_MAX];
+	struct gost_lanes_scratch *scratch;
+};
+
+/* Process context; null when memory is short. */
+struct crypter_batch *crypter_batch_alloc(void);
+/* Wipes and frees; null allowed. */
+void crypter_batch_free(struct crypter_batch *b);
+/*
+ * The batch's frames as crypter_outstream_put would send them one by one, in
+ * order, with one pass of the lanes for all that are protected (a frame
+ * without a session is logged as there).  The sending lock is held.
+ */
+void crypter_outstream_batch(struct crypter_batch *b);
+/*
+ * The batch's datagrams as crypter_instream_put would check and deliver them
+ * one by one: the replay window is checked and moved in batch order after the
+ * lanes, so a counter twice in one batch passes once.  Afterwards each frame's
+ * data and len are what was delivered (len 0: nothing).  The receiving lock
+ * is held.
+ */
+void crypter_instream_batch(struct crypter_batch *b);
 
 /* Protects buf[0..n) in place; buf has CRYPTER_TRAILER bytes of room after it. */
 s32 EncryptFrame(struct gost_ctx *ctx, u8 *buf, s32 n);

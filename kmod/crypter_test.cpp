@@ -366,3 +366,280 @@ TEST(CrypterTtl, InnerTtlDecidesTheOuterOne) {
   lcp[2] = 0xC0;
   EXPECT_EQ(ttl(lcp), -1);
 }
+
+// Batches: the worker threads hand the crypter up to GOST_LANES_MAX frames
+// at once. Whatever the lanes kernel, a batch must do exactly what the same
+// frames do one at a time.
+namespace {
+
+using kmod_testing::Batch;
+using kmod_testing::BatchInput;
+using kmod_testing::make_batch;
+using kmod_testing::receive_batch;
+using kmod_testing::send_batch;
+
+// Runs fn once for each lanes kernel this build and CPU offer.
+template <class F>
+void for_each_lanes_kernel(F fn) {
+  for (int v = 0; v < GOST_LANES_VARIANTS; ++v) {
+    auto variant = static_cast<gost_lanes_variant>(v);
+    if (!gost_lanes_available(variant)) continue;
+    ASSERT_EQ(gost_lanes_force(variant), 0);
+    SCOPED_TRACE("lanes kernel " + std::to_string(v));
+    fn();
+  }
+  gost_lanes_init();
+  take_log();
+}
+
+std::vector<Bytes> frames_of(const std::vector<kmod_testing::Delivery> &d) {
+  std::vector<Bytes> out;
+  for (const auto &x : d) out.push_back(x.frame);
+  return out;
+}
+
+class CrypterBatch : public Crypter {
+ protected:
+  void SetUp() override {
+    Crypter::SetUp();
+    batch = make_batch();
+  }
+  Bytes at(u64 counter, u8 tag = 0) const { return peer->protect_at(ppp(0x0021, {u8(counter), u8(counter >> 8), tag}), counter); }
+  Bytes frame_at(u64 counter, u8 tag = 0) const { return ppp(0x0021, {u8(counter), u8(counter >> 8), tag}); }
+  Batch batch;
+};
+
+}  // namespace
+
+TEST_F(CrypterBatch, SameCounterTwiceInABatchPassesOnce) {
+  for_each_lanes_kernel([&] {
+    u64 base = s->recv_ctx.counter + 20;
+    auto got = receive_batch(batch.get(), {{s, at(base + 1)}, {s, at(base + 2)}, {s, at(base + 1, 1)}, {s, at(base + 3)}});
+    EXPECT_EQ(frames_of(got), (std::vector<Bytes>{frame_at(base + 1), frame_at(base + 2), frame_at(base + 3)}));
+    EXPECT_EQ(take_log(), Strings{"frame dropped "});
+    // An older counter, then the newest twice: the window takes the first two.
+    got = receive_batch(batch.get(), {{s, at(base + 10)}, {s, at(base + 9)}, {s, at(base + 10)}});
+    EXPECT_EQ(frames_of(got), (std::vector<Bytes>{frame_at(base + 10), frame_at(base + 9)}));
+    EXPECT_EQ(take_log(), Strings{"frame dropped "});
+    EXPECT_EQ(s->recv_ctx.counter, base + 10);
+  });
+  EXPECT_EQ(recorder().events.size(), s->decerrors);
+  EXPECT_EQ(recorder().events.back().bytes, decerror_event(s->decerrors));
+}
+
+TEST_F(CrypterBatch, TamperedFrameAmidGoodOnesIsDroppedAlone) {
+  for_each_lanes_kernel([&] {
+    u64 base = s->recv_ctx.counter;
+    u32 errors = s->decerrors;
+    BatchInput in;
+    std::vector<Bytes> frames, expected;
+    for (u64 c = 1; c <= GOST_LANES_MAX; ++c) {
+      frames.push_back(ipv4(static_cast<size_t>(24 + 97 * c)));
+      in.push_back({s, peer->protect_at(frames.back(), base + c)});
+      if (c != 8) expected.push_back(frames.back());
+    }
+    in[7].second[30] ^= 0x01;
+    EXPECT_EQ(frames_of(receive_batch(batch.get(), in)), expected);
+    EXPECT_EQ(take_log(), Strings{"frame dropped "});
+    EXPECT_EQ(s->decerrors, errors + 1);
+    EXPECT_EQ(recorder().events.back().bytes, decerror_event(errors + 1));
+    EXPECT_EQ(s->recv_ctx.counter, base + GOST_LANES_MAX);
+    // The genuine frame is still within the window.
+    in[7].second[30] ^= 0x01;
+    EXPECT_EQ(receive_datagram(s, in[7].second), frames[7]);
+  });
+}
+
+namespace {
+
+// Sessions in pairs keyed alike: one takes the frames in batches, its twin
+// one at a time; everything they give must be the same.
+struct Twins {
+  sctrl_session *batched, *single;
+};
+
+class CrypterBatchAgainstSingle : public CrypterBatch {
+ protected:
+  void SetUp() override {
+    CrypterBatch::SetUp();
+    other_keys = random_keys(kmod_peer::kSBoxTest);
+    other_peer = std::make_unique<kmod_peer::Peer>(other_keys);
+    twins = {{s, make_session(77)}, {make_session(80), make_session(80)}, {make_session(90), make_session(90)}};
+    key(twins[0].single, keys);
+    key(twins[1].batched, other_keys);
+    key(twins[1].single, other_keys);
+    // twins[2] stays unkeyed.
+  }
+
+  // Logical session of a recorded one, or -1.
+  int which(const sctrl_session *x) const {
+    for (size_t i = 0; i < twins.size(); ++i)
+      if (twins[i].batched == x || twins[i].single == x) return static_cast<int>(i);
+    return -1;
+  }
+
+  // What one side gave: per datagram or frame, the logical session and bytes.
+  struct Outcome {
+    std::vector<std::pair<int, Bytes>> out;
+    std::vector<kmod_testing::Event> events;
+    Strings log;
+    bool operator==(const Outcome &o) const {
+      return out == o.out && log == o.log && events.size() == o.events.size() &&
+             std::equal(events.begin(), events.end(), o.events.begin(),
+                        [](const auto &a, const auto &b) { return a.sid == b.sid && a.bytes == b.bytes; });
+    }
+  };
+
+  Outcome take_outcome(bool sent) {
+    Outcome o;
+    if (sent)
+      for (const auto &d : recorder().sent) o.out.push_back({which(d.session), d.bytes});
+    else
+      for (const auto &d : recorder().delivered) o.out.push_back({which(d.session), d.frame});
+    o.events = recorder().events;
+    o.log = take_log();
+    recorder().clear();
+    return o;
+  }
+
+  // Runs the list one at a time through the singles, then in batches of
+  // random sizes through the batched sessions.
+  std::pair<Outcome, Outcome> run(const std::vector<std::pair<int, Bytes>> &list, bool sending) {
+    recorder().clear();
+    take_log();
+    for (const auto &[t, bytes] : list) {
+      if (sending)
+        send_frame(twins[t].single, bytes);
+      else
+        receive_datagram(twins[t].single, bytes);
+    }
+    Outcome single = take_outcome(sending);
+    for (size_t i = 0; i < list.size();) {
+      size_t n = std::min(list.size() - i, random_size(1, GOST_LANES_MAX));
+      BatchInput in;
+      for (size_t k = 0; k < n; ++k) in.push_back({twins[list[i + k].first].batched, list[i + k].second});
+      if (sending)
+        send_batch(batch.get(), in);
+      else
+        receive_batch(batch.get(), in);
+      i += n;
+    }
+    return {single, take_outcome(sending)};
+  }
+
+  void expect_same_state() {
+    for (const Twins &t : twins) {
+      EXPECT_EQ(t.batched->decerrors, t.single->decerrors);
+      EXPECT_EQ(t.batched->send_ctx.counter, t.single->send_ctx.counter);
+      EXPECT_EQ(t.batched->recv_ctx.counter, t.single->recv_ctx.counter);
+      EXPECT_EQ(t.batched->recv_ctx.replay_seen, t.single->recv_ctx.replay_seen);
+    }
+  }
+
+  crypt_setup other_keys;
+  std::unique_ptr<kmod_peer::Peer> other_peer;
+  std::vector<Twins> twins;
+};
+
+}  // namespace
+
+// Frames of every kind and many lengths, on keyed sessions with different
+// S-boxes and an unkeyed one, in batches of every size.
+TEST_F(CrypterBatchAgainstSingle, SendingGivesTheSameDatagrams) {
+  for_each_lanes_kernel([&] {
+    std::vector<std::pair<int, Bytes>> list;
+    for (int i = 0; i < 120; ++i) {
+      int t = static_cast<int>(random_size(0, 2));
+      size_t len = random_size(0, 5) == 0 ? random_size(2031 - 40, 2031) : random_size(3, 300);
+      Bytes f = ipv4(std::max<size_t>(len, 24));
+      f.resize(len);
+      if (random_size(0, 9) == 0 && len >= 4) f[2] = 0xC2, f[3] = 0x27;  // EAP goes plain
+      list.push_back({t, f});
+    }
+    auto [single, batched] = run(list, true);
+    EXPECT_EQ(single.out.size(), list.size());
+    EXPECT_TRUE(single == batched);
+    expect_same_state();
+  });
+  // What the batches sent, the server opens.
+  for (int i = 0; i < 3; ++i) {
+    auto d = send_batch(batch.get(), {{s, ipv4(100)}, {s, ipv4(1400)}, {s, ipv4(24)}});
+    ASSERT_EQ(d.size(), 3u);
+    for (const auto &x : d) EXPECT_EQ(peer->open(x.bytes).error, kmod_peer::OpenError::none);
+  }
+}
+
+// Genuine datagrams in and out of order, replays, forgeries, cut and plain
+// ones, of many lengths, mixed over the sessions.
+TEST_F(CrypterBatchAgainstSingle, ReceivingDeliversAndRefusesTheSame) {
+  for_each_lanes_kernel([&] {
+    std::vector<std::pair<int, Bytes>> list;
+    u64 next[2] = {twins[0].single->recv_ctx.counter + 1, twins[1].single->recv_ctx.counter + 1};
+    for (int i = 0; i < 240; ++i) {
+      int t = static_cast<int>(random_size(0, 2));
+      size_t len = random_size(0, 7) == 0 ? random_size(1900, 2031) : random_size(1, 200);
+      Bytes f = ipv4(std::max<size_t>(len, 24));
+      f.resize(len);
+      if (t == 2) {
+        list.push_back({t, random_size(0, 1) ? kmod_peer::Peer::plain(f) : peer->protect_at(f, i + 1)});
+        continue;
+      }
+      kmod_peer::Peer &p = t == 0 ? *peer : *other_peer;
+      u64 &c = next[t];
+      Bytes d;
+      switch (random_size(0, 9)) {
+        case 0:  // an older counter: within the window or not, seen or not
+          d = p.protect_at(f, c > 20 ? c - random_size(1, 20) : c);
+          break;
+        case 1:  // forged
+          d = p.protect_at(f, c++);
+          d[random_size(1, d.size() - 1)] ^= static_cast<u8>(1u << random_size(0, 7));
+          break;
+        case 2:  // plain: control frames pass, the rest is refused
+          d = kmod_peer::Peer::plain(random_size(0, 1) ? ppp(0xC021, {1, 2}) : f);
+          break;
+        case 3:  // cut to the trailer or shorter
+          d = p.protect_at(f, c++);
+          d.resize(random_size(1, 17));
+          break;
+        case 4:  // a counter ahead, leaving a gap
+          c += random_size(1, 30);
+          d = p.protect_at(f, c++);
+          break;
+        default:
+          d = p.protect_at(f, c++);
+      }
+      list.push_back({t, d});
+      if (random_size(0, 12) == 0) list.push_back({t, d});  // the same datagram twice
+    }
+    auto [single, batched] = run(list, false);
+    EXPECT_GT(single.out.size(), list.size() / 2);
+    EXPECT_FALSE(single.log.empty());
+    EXPECT_TRUE(single == batched);
+    expect_same_state();
+  });
+}
+
+TEST_F(CrypterBatch, BatchOfOneIsTheSingleFramePath) {
+  sctrl_session *twin = make_session(77);
+  key(twin, keys);
+  Bytes f = ipv4(1400);
+  auto d = send_batch(batch.get(), {{s, f}});
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].bytes, send_frame(twin, f));
+  auto got = receive_batch(batch.get(), {{s, peer->protect_at(f, 3)}});
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].frame, f);
+  EXPECT_TRUE(receive_batch(batch.get(), {{s, peer->protect_at(f, 3)}}).empty());
+  EXPECT_EQ(take_log(), Strings{"frame dropped "});
+}
+
+TEST_F(CrypterBatch, MissingSessionsAreLoggedAndTheRestGoes) {
+  Bytes f = ipv4(60);
+  auto d = send_batch(batch.get(), {{nullptr, f}, {s, f}});
+  EXPECT_EQ(d.size(), 1u);
+  auto got = receive_batch(batch.get(), {{s, peer->protect_at(f, 1)}, {nullptr, peer->protect_at(f, 2)}});
+  EXPECT_EQ(frames_of(got), std::vector<Bytes>{f});
+  EXPECT_EQ(take_log(), (Strings{"Crypter outstream put error - session not found ",
+                                 "Crypter instream put error - session not found "}));
+}

@@ -115,18 +115,6 @@ static int queue_put(struct stbuff_queue *q, int limit,
 	return ret;
 }
 
-/* The consumer's next slot, or null when the ring is empty or stopping. */
-static struct stbuff_slot *queue_take(struct stbuff_queue *q, struct stbuff_queue *worker)
-{
-	struct stbuff_slot *slot;
-
-	if (atomic_read(&worker->stop) || atomic_read(&q->occupied) <= 0)
-		return NULL;
-	slot = &q->ring[q->read_index];
-	q->read_index = st_update_buffer_pointer(q->read_index);
-	return slot;
-}
-
 static void queue_release(struct stbuff_queue *q)
 {
 	atomic_dec(&q->occupied);
@@ -177,68 +165,166 @@ s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty)
 	return len;
 }
 
-static void instream_process(struct stbuff_slot *slot)
-{
-	struct sctrl_session *s = sctrl_find_session_address(slot->peer_addr, slot->peer_port,
-							     slot->local_addr, slot->local_port);
+/*
+ * A worker thread's pass: the slots it took, in ring order, and the batch
+ * handed to the crypter.  Allocated at start, so nothing large sits on the
+ * thread's stack.
+ */
+struct stbuff_worker {
+	unsigned int taken;
+	struct stbuff_slot *slot[GOST_LANES_MAX];
+	struct crypter_batch *batch;
+};
 
-	if (!s) {
-		pr_err("instream packet processing error - session not found \n");
-		return;
+static struct stbuff_worker instream_worker;
+static struct stbuff_worker outstream_worker;
+
+/*
+ * Up to GOST_LANES_MAX committed slots, never waiting for more: a lone frame
+ * goes alone.  0 when the ring is empty or stopping.
+ */
+static unsigned int queue_take_batch(struct stbuff_queue *q, struct stbuff_queue *worker,
+				     struct stbuff_worker *w)
+{
+	int ready;
+
+	w->taken = 0;
+	if (atomic_read(&worker->stop))
+		return 0;
+	ready = atomic_read(&q->occupied);
+	while (w->taken < GOST_LANES_MAX && (int)w->taken < ready) {
+		w->slot[w->taken++] = &q->ring[q->read_index];
+		q->read_index = st_update_buffer_pointer(q->read_index);
 	}
-	s->in.data = slot->data;
-	s->in.len = slot->len;
-	crypter_instream_put(s);
-	if (s->params.traffic_events)
-		trigger_event_traffic(s->in.data, s->in.len, s->params.sid, SCTRL_DIR_RECEIVED);
-	sctrl_count_received(s);
+	return w->taken;
 }
 
-static void logger_process(struct stbuff_slot *slot)
+/*
+ * Decrypted frames and keys' traces do not stay behind in the ring: the
+ * routing fields, and the data as far as a frame and its protection reach.
+ */
+static void slot_wipe(struct stbuff_slot *slot)
 {
-	struct sctrl_session *s = sctrl_find_session_sid(slot->sid);
+	size_t used = slot->len > 0 ? (size_t)slot->len + CRYPTER_TRAILER : 0;
 
-	if (!s)
-		return;
-	s->in.data = slot->data;
-	s->in.len = slot->len;
-	ttysim_instream_put(s);
+	if (used > STBUFF_DATA_SIZE)
+		used = STBUFF_DATA_SIZE;
+	memzero_explicit(slot, offsetof(struct stbuff_slot, data) + used);
 }
 
-static void outstream_process(struct stbuff_slot *slot)
+static void queue_release_batch(struct stbuff_queue *q, struct stbuff_worker *w)
 {
-	struct sctrl_session *s = sctrl_find_session_tty(slot->tty);
+	unsigned int i;
 
-	if (!s) {
-		pr_err("outstream packet processing error - session not found \n");
-		return;
-	}
-	s->out.data = slot->data;
-	s->out.len = slot->len;
-	s->out.header = &slot->header;
-	s->out.header_len = 1;
-	if (s->params.traffic_events)
-		trigger_event_traffic(s->out.data, s->out.len, s->params.sid, SCTRL_DIR_SENT);
-	sctrl_count_sent(s);
-	s->out.ttl = update_ttl(&s->out);
-	if (s->out.ttl)
-		crypter_outstream_put(s);
-}
-
-/* Works q's committed slots in order, each under lock. */
-static void queue_drain(struct stbuff_queue *q, struct stbuff_queue *worker,
-			void (*lock)(void), void (*unlock)(void),
-			void (*process)(struct stbuff_slot *slot))
-{
-	struct stbuff_slot *slot;
-
-	while ((slot = queue_take(q, worker))) {
-		lock();
-		process(slot);
-		/* Decrypted frames and keys' traces do not stay behind in the ring. */
-		memzero_explicit(slot, sizeof(*slot));
-		unlock();
+	for (i = 0; i < w->taken; i++) {
+		slot_wipe(w->slot[i]);
 		queue_release(q);
+	}
+	w->taken = 0;
+}
+
+/*
+ * Lookups within one pass may reuse the previous slot's session: the
+ * direction lock is held throughout, and sessions are created and deleted
+ * only with both direction locks held.
+ */
+static void instream_collect(struct stbuff_worker *w)
+{
+	struct crypter_batch *b = w->batch;
+	struct sctrl_session *s = NULL;
+	const struct stbuff_slot *prev = NULL;
+	unsigned int i;
+
+	b->n = 0;
+	for (i = 0; i < w->taken; i++) {
+		struct stbuff_slot *slot = w->slot[i];
+
+		if (!prev || slot->peer_addr != prev->peer_addr || slot->peer_port != prev->peer_port ||
+		    slot->local_addr != prev->local_addr || slot->local_port != prev->local_port)
+			s = sctrl_find_session_address(slot->peer_addr, slot->peer_port,
+						       slot->local_addr, slot->local_port);
+		prev = slot;
+		if (!s) {
+			pr_err("instream packet processing error - session not found \n");
+			continue;
+		}
+		b->f[b->n++] = (struct crypter_frame){ .s = s, .data = slot->data, .len = slot->len };
+	}
+}
+
+static void instream_process(struct stbuff_worker *w)
+{
+	struct crypter_batch *b = w->batch;
+	unsigned int i;
+
+	instream_collect(w);
+	crypter_instream_batch(b);
+	for (i = 0; i < b->n; i++) {
+		struct sctrl_session *s = b->f[i].s;
+
+		s->in = (struct sctrl_inframe){ b->f[i].data, b->f[i].len };
+		if (s->params.traffic_events)
+			trigger_event_traffic(s->in.data, s->in.len, s->params.sid, SCTRL_DIR_RECEIVED);
+		sctrl_count_received(s);
+	}
+}
+
+static void logger_process(struct stbuff_worker *w)
+{
+	unsigned int i;
+
+	for (i = 0; i < w->taken; i++) {
+		struct stbuff_slot *slot = w->slot[i];
+		struct sctrl_session *s = sctrl_find_session_sid(slot->sid);
+
+		if (!s)
+			continue;
+		s->in.data = slot->data;
+		s->in.len = slot->len;
+		ttysim_instream_put(s);
+	}
+}
+
+static void outstream_process(struct stbuff_worker *w)
+{
+	struct crypter_batch *b = w->batch;
+	struct sctrl_session *s = NULL;
+	const struct stbuff_slot *prev = NULL;
+	unsigned int i;
+
+	b->n = 0;
+	for (i = 0; i < w->taken; i++) {
+		struct stbuff_slot *slot = w->slot[i];
+
+		if (!prev || slot->tty != prev->tty)
+			s = sctrl_find_session_tty(slot->tty);
+		prev = slot;
+		if (!s) {
+			pr_err("outstream packet processing error - session not found \n");
+			continue;
+		}
+		s->out = (struct sctrl_outframe){ slot->data, slot->len, &slot->header, 1, -1 };
+		if (s->params.traffic_events)
+			trigger_event_traffic(s->out.data, s->out.len, s->params.sid, SCTRL_DIR_SENT);
+		sctrl_count_sent(s);
+		s->out.ttl = update_ttl(&s->out);
+		if (s->out.ttl)
+			b->f[b->n++] = (struct crypter_frame){ .s = s, .data = slot->data, .len = slot->len,
+							       .header = &slot->header, .ttl = s->out.ttl };
+	}
+	crypter_outstream_batch(b);
+}
+
+/* Works q's committed slots in order, a batch at a time under the lock. */
+static void queue_drain(struct stbuff_queue *q, struct stbuff_queue *worker, struct stbuff_worker *w,
+			void (*lock)(void), void (*unlock)(void),
+			void (*process)(struct stbuff_worker *w))
+{
+	while (queue_take_batch(q, worker, w)) {
+		lock();
+		process(w);
+		queue_release_batch(q, w);
+		unlock();
 		/* A full ring is long work: let others run, and grace periods pass. */
 		cond_resched();
 	}
@@ -253,10 +339,10 @@ static void instream_drain(void)
 {
 	atomic_set(&instream_queue.pending, 0);
 	atomic_set(&logger_queue.pending, 0);
-	queue_drain(&instream_queue, &instream_queue, lock_instream, unlock_instream,
-		    instream_process);
-	queue_drain(&logger_queue, &instream_queue, lock_instream, unlock_instream,
-		    logger_process);
+	queue_drain(&instream_queue, &instream_queue, &instream_worker, lock_instream,
+		    unlock_instream, instream_process);
+	queue_drain(&logger_queue, &instream_queue, &instream_worker, lock_instream,
+		    unlock_instream, logger_process);
 }
 
 static bool outstream_pending(void)
@@ -267,8 +353,8 @@ static bool outstream_pending(void)
 static void outstream_drain(void)
 {
 	atomic_set(&outstream_queue.pending, 0);
-	queue_drain(&outstream_queue, &outstream_queue, lock_outstream, unlock_outstream,
-		    outstream_process);
+	queue_drain(&outstream_queue, &outstream_queue, &outstream_worker, lock_outstream,
+		    unlock_outstream, outstream_process);
 }
 
 /*
@@ -344,6 +430,10 @@ static void stbuff_teardown(void)
 	queue_free(&outstream_queue);
 	queue_free(&instream_queue);
 	queue_free(&logger_queue);
+	crypter_batch_free(outstream_worker.batch);
+	crypter_batch_free(instream_worker.batch);
+	outstream_worker.batch = NULL;
+	instream_worker.batch = NULL;
 }
 
 int stbuff_init(void)
@@ -351,7 +441,10 @@ int stbuff_init(void)
 	queue_init(&logger_queue);
 	queue_init(&instream_queue);
 	queue_init(&outstream_queue);
-	if (queue_alloc(&logger_queue) || queue_alloc(&instream_queue) ||
+	instream_worker.batch = crypter_batch_alloc();
+	outstream_worker.batch = crypter_batch_alloc();
+	if (!instream_worker.batch || !outstream_worker.batch ||
+	    queue_alloc(&logger_queue) || queue_alloc(&instream_queue) ||
 	    queue_alloc(&outstream_queue) ||
 	    thread_start(&instream_queue, stbuff_instream_run, "parvex_in") ||
 	    thread_start(&outstream_queue, stbuff_outstream_run, "parvex_out")) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "kmod/crypter.h"
@@ -45,6 +47,60 @@ inline std::optional<std::vector<uint8_t>> receive_datagram(sctrl_session *s,
   crypter_instream_put(s);
   if (recorder().delivered.size() == before) return std::nullopt;
   return recorder().delivered.back().frame;
+}
+
+// A worker thread's batch, freed (and wiped) at the end of its scope.
+struct BatchDeleter {
+  void operator()(crypter_batch *b) const { crypter_batch_free(b); }
+};
+using Batch = std::unique_ptr<crypter_batch, BatchDeleter>;
+
+inline Batch make_batch() {
+  Batch b(crypter_batch_alloc());
+  if (!b) throw std::bad_alloc();
+  return b;
+}
+
+// Frames or datagrams of one batch, each with its session, in ring order.
+using BatchInput = std::vector<std::pair<sctrl_session *, std::vector<uint8_t>>>;
+
+// Slots of a batch, each buffer exactly as long as a slot's data.
+inline std::vector<stbuff_slot> &batch_slots() {
+  static std::vector<stbuff_slot> slots(GOST_LANES_MAX);
+  return slots;
+}
+
+// Runs the frames through crypter_outstream_batch as the sending thread
+// would (update_ttl first); the datagrams sent, in order.
+inline std::vector<Datagram> send_batch(crypter_batch *b, const BatchInput &in) {
+  if (in.size() > GOST_LANES_MAX) throw std::length_error("more than a batch holds");
+  b->n = 0;
+  for (size_t i = 0; i < in.size(); ++i) {
+    stbuff_slot &slot = batch_slots()[i];
+    fill(slot, in[i].second);
+    crypter_frame &f = b->f[b->n++];
+    f = crypter_frame{in[i].first, slot.data, static_cast<int32_t>(in[i].second.size()), &slot.header, -1};
+    sctrl_outframe probe{f.data, f.len, f.header, 1, -1};
+    f.ttl = update_ttl(&probe);
+  }
+  size_t before = recorder().sent.size();
+  crypter_outstream_batch(b);
+  return std::vector<Datagram>(recorder().sent.begin() + static_cast<long>(before), recorder().sent.end());
+}
+
+// Runs the datagrams through crypter_instream_batch; the frames delivered,
+// in order.
+inline std::vector<Delivery> receive_batch(crypter_batch *b, const BatchInput &in) {
+  if (in.size() > GOST_LANES_MAX) throw std::length_error("more than a batch holds");
+  b->n = 0;
+  for (size_t i = 0; i < in.size(); ++i) {
+    stbuff_slot &slot = batch_slots()[i];
+    fill(slot, in[i].second);
+    b->f[b->n++] = crypter_frame{in[i].first, slot.data, static_cast<int32_t>(in[i].second.size()), nullptr, 0};
+  }
+  size_t before = recorder().delivered.size();
+  crypter_instream_batch(b);
+  return std::vector<Delivery>(recorder().delivered.begin() + static_cast<long>(before), recorder().delivered.end());
 }
 
 }  // namespace kmod_testing
