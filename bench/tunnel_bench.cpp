@@ -1,15 +1,26 @@
-// Tunnel throughput on loopback: 1,400-byte frames written on a line as fast
-// as the outbound ring admits them and counted at a UDP peer, and protected
-// frames from the peer read decrypted from the line; each against
-// EncryptFrame / DecryptFrame alone on one core, measured in the same run.
+// Tunnel throughput on loopback through the user-space build, each direction,
+// 1,400-byte frames, as a ratio to libgcrypt's GOST 28147-89 CFB of the same
+// bytes on one core measured in the same run.
+//
+// Out: frames written on a line as fast as the outbound ring admits them,
+// counted as datagrams at a UDP responder. In: protected datagrams from the
+// responder, with a bounded number in flight, read decrypted from the line.
+// The responder is built on libgcrypt (kmod/peer), not on the module's
+// engine; it prepares and checks its datagrams outside the timed part. Each
+// figure is the best of a few rounds, the reference measured between them.
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <thread>
 #include <vector>
 
-#include "kmod/crypter.h"
+#include "kmod/gost_lanes.h"
 #include "kmod/live_module.h"
+#include "kmod/peer/gcrypt_gost.h"
 #include "kmod/peer/peer.h"
 
 namespace {
@@ -19,6 +30,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr size_t kFrame = 1400;
 constexpr int kFrames = 20000;
+constexpr int kRounds = 3;
 
 crypt_setup bench_keys() {
   crypt_setup k{};
@@ -28,93 +40,179 @@ crypt_setup bench_keys() {
   return k;
 }
 
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// libgcrypt CFB of one frame: seconds per frame, best of batches of ~20 ms.
+double reference_seconds(const crypt_setup &k) {
+  kmod_peer::Cipher cfb(GCRY_CIPHER_MODE_CFB, k.key, kmod_peer::sbox_oid(kmod_peer::kSBoxCryptoProA));
+  Bytes buf = kmod_live::ipv4_frame(kFrame);
+  double best = 1e9;
+  for (int round = 0; round < 10; ++round) {
+    const int calls = 400;
+    auto t0 = Clock::now();
+    for (int i = 0; i < calls; ++i) {
+      cfb.set_iv(k.send_iv);
+      cfb.encrypt(buf.data(), buf.size());
+    }
+    best = std::min(best, seconds_since(t0) / calls);
+  }
+  return best;
 }
 
-void report(const char *what, int frames, double secs, double base_secs) {
-  double fps = frames / secs;
-  std::printf("%-34s %9.0f frames/s %7.1f MB/s", what, fps, fps * kFrame / 1e6);
-  if (base_secs > 0) std::printf("   cost vs crypter alone: %+.0f%%", (secs / base_secs - 1) * 100);
-  std::printf("\n");
-}
+// Datagrams in batches of up to 64 per system call, the responder's end.
+class Responder {
+ public:
+  explicit Responder(const kmod_live::UdpPeer &peer) : fd_(peer.fd()) {}
 
-struct Crypter {
-  double encrypt, decrypt;  // seconds for kFrames
+  // Receives up to want datagrams, stopping after silence_ms without one.
+  int receive(std::vector<Bytes> *keep, int want, int silence_ms) {
+    constexpr int kBatch = 64;
+    static uint8_t bufs[kBatch][2048];
+    mmsghdr msgs[kBatch];
+    iovec iov[kBatch];
+    int got = 0;
+    while (got < want) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, silence_ms) != 1) break;
+      for (int i = 0; i < kBatch; ++i) {
+        iov[i] = {bufs[i], sizeof(bufs[i])};
+        msgs[i] = {};
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+      }
+      int n = recvmmsg(fd_, msgs, kBatch, MSG_DONTWAIT, nullptr);
+      for (int i = 0; i < n; ++i)
+        if (keep) keep->emplace_back(bufs[i], bufs[i] + msgs[i].msg_len);
+      got += std::max(n, 0);
+    }
+    return got;
+  }
+
+  // Sends d[from, to) to the port in batches.
+  void send(const std::vector<Bytes> &d, size_t from, size_t to, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(kmod_live::kLoopback);
+    sa.sin_port = htons(port);
+    constexpr size_t kBatch = 32;
+    mmsghdr msgs[kBatch];
+    iovec iov[kBatch];
+    while (from < to) {
+      size_t n = std::min(kBatch, to - from);
+      for (size_t i = 0; i < n; ++i) {
+        iov[i] = {const_cast<uint8_t *>(d[from + i].data()), d[from + i].size()};
+        msgs[i] = {};
+        msgs[i].msg_hdr.msg_name = &sa;
+        msgs[i].msg_hdr.msg_namelen = sizeof(sa);
+        msgs[i].msg_hdr.msg_iov = &iov[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+      }
+      int sent = sendmmsg(fd_, msgs, static_cast<unsigned>(n), 0);
+      if (sent <= 0) break;
+      from += static_cast<size_t>(sent);
+    }
+  }
+
+ private:
+  int fd_;
 };
 
-Crypter crypter_alone(const crypt_setup &k) {
-  static gost_ctx send, recv;
-  InitEncryptKey(&send, k.key, k.key_mask, k.send_iv, k.sbox);
-  InitEncryptKey(&recv, k.key, k.key_mask, k.send_iv, k.sbox);
-  // Encryption works in one slot-sized buffer, as the sending thread does.
-  Bytes frame = kmod_live::ipv4_frame(kFrame), slot(kFrame + CRYPTER_TRAILER);
-  std::vector<Bytes> bufs(kFrames, slot);
-  for (auto &b : bufs) std::memcpy(b.data(), frame.data(), kFrame);
-  auto t0 = Clock::now();
-  for (int i = 0; i < kFrames; ++i) {
-    std::memcpy(slot.data(), frame.data(), kFrame);
-    EncryptFrame(&send, slot.data(), kFrame);
-  }
-  double enc = seconds_since(t0);
-  InitEncryptKey(&send, k.key, k.key_mask, k.send_iv, k.sbox);
-  for (auto &b : bufs) EncryptFrame(&send, b.data(), kFrame);
-  t0 = Clock::now();
-  int ok = 0;
-  for (auto &b : bufs) ok += DecryptFrame(&recv, b.data(), kFrame + CRYPTER_TRAILER) == kFrame;
-  double dec = seconds_since(t0);
-  if (ok != kFrames) std::printf("crypter alone: %d of %d frames opened\n", ok, kFrames);
-  return {enc, dec};
-}
+struct Direction {
+  double best = 1e9;  // seconds for kFrames, at the best rate seen
+  int lost = 0, bad = 0;
+};
 
 }  // namespace
 
 int main() {
   using namespace kmod_live;
-  crypt_setup keys = bench_keys();
-  Crypter base = crypter_alone(keys);
-  report("EncryptFrame alone", kFrames, base.encrypt, 0);
-  report("DecryptFrame alone", kFrames, base.decrypt, 0);
-
+  const crypt_setup keys = bench_keys();
   if (init_module()) return 1;
-  int lost_out = 0, lost_in = 0;
+  std::printf("lanes kernel: %s\n", gost_lanes_kind());
+  double ref = 1e9;
+  Direction out, in;
   {
     UdpPeer server;
+    Responder responder(server);
     uint16_t local = free_port();
     Line line(0);
     if (line.create(1, server.port(), local) || line.ioctl(TTYSIM_SETUP_KEYS, &keys)) return 1;
-
-    // Line to peer: the writer retries while the ring refuses.
-    Bytes frame = ipv4_frame(kFrame);
-    int received = 0;
-    auto t0 = Clock::now();
-    std::thread writer([&] {
-      for (int i = 0; i < kFrames; ++i) line.write_admitted(frame);
-    });
-    Bytes d;
-    while (received < kFrames && server.receive(d, 1000)) ++received;
-    double out = seconds_since(t0);
-    writer.join();
-    lost_out = kFrames - received;
-    report("line -> ring -> crypter -> UDP", received, out, base.encrypt);
-
-    // Peer to line, with no more datagrams in flight than the socket's
-    // receive buffer holds (the ring would admit more).
     kmod_peer::Peer peer(keys);
-    std::vector<Bytes> datagrams;
-    for (int i = 0; i < kFrames; ++i) datagrams.push_back(peer.protect(ipv4_frame(kFrame)));
-    int delivered = 0, sent = 0;
-    t0 = Clock::now();
-    while (delivered < kFrames) {
-      while (sent < kFrames && sent - delivered < 64) server.send(datagrams[sent++], local);
-      if (line.read(1000).empty()) break;
-      ++delivered;
+    const Bytes frame = ipv4_frame(kFrame);
+
+    for (int round = 0; round < kRounds; ++round) {
+      ref = std::min(ref, reference_seconds(keys));
+
+      // Line to responder: the writer retries while the ring refuses.
+      std::vector<Bytes> got;
+      got.reserve(kFrames);
+      auto t0 = Clock::now();
+      std::thread writer([&] {
+        for (int i = 0; i < kFrames; ++i) line.write_admitted(frame);
+      });
+      int received = responder.receive(&got, kFrames, 1000);
+      double secs = seconds_since(t0);
+      writer.join();
+      if (received == kFrames) out.best = std::min(out.best, secs);
+      out.lost += kFrames - received;
+      for (const Bytes &d : got) {
+        auto opened = peer.open(d);
+        out.bad += opened.error != kmod_peer::OpenError::none || opened.frame != frame;
+      }
+
+      ref = std::min(ref, reference_seconds(keys));
+
+      // Responder to line, at most 512 datagrams in flight (the inbound
+      // ring admits 1,019).
+      std::vector<Bytes> datagrams;
+      for (int i = 0; i < kFrames; ++i) datagrams.push_back(peer.protect(frame));
+      std::atomic<int> delivered{0};
+      std::atomic<bool> done{false};
+      t0 = Clock::now();
+      std::thread sender([&] {
+        size_t sent = 0;
+        while (sent < datagrams.size() && !done) {
+          size_t room = 512 - std::min<size_t>(512, sent - static_cast<size_t>(delivered.load()));
+          if (room < 32) {
+            std::this_thread::yield();
+            continue;
+          }
+          size_t to = std::min(datagrams.size(), sent + room);
+          responder.send(datagrams, sent, to, local);
+          sent = to;
+        }
+      });
+      int n = 0;
+      for (; n < kFrames; ++n) {
+        Bytes f = line.read(1000);
+        if (f.empty()) break;
+        in.bad += f != frame;
+        delivered.store(n + 1);
+        secs = seconds_since(t0);
+      }
+      done = true;
+      sender.join();
+      // Lost datagrams stall the window for the read's patience: the rate
+      // counts up to the last frame delivered.
+      if (n) in.best = std::min(in.best, secs * kFrames / n);
+      in.lost += kFrames - n;
+      while (!line.read(50).empty()) {
+      }
     }
-    double in = seconds_since(t0);
-    lost_in = kFrames - delivered;
-    report("UDP -> ring -> crypter -> line", delivered, in, base.decrypt);
+    traffic_stats st = line.stats();
+    std::printf("session counters: %llu frames sent, %llu received\n",
+                static_cast<unsigned long long>(st.frames_sent), static_cast<unsigned long long>(st.frames_received));
   }
   cleanup_module();
-  std::printf("frames lost: %d outbound, %d inbound\n", lost_out, lost_in);
+
+  const double ref_mb = kFrame / ref / 1e6;
+  std::printf("libgcrypt CFB, %zu-byte frames, one core: %8.1f MB/s\n", kFrame, ref_mb);
+  auto report = [&](const char *what, const Direction &d) {
+    double mb = kFrames * kFrame / d.best / 1e6;
+    std::printf("%-36s %8.0f frames/s %8.1f MB/s  %5.2fx libgcrypt CFB   lost %d, wrong %d\n", what,
+                kFrames / d.best, mb, mb / ref_mb, d.lost, d.bad);
+  };
+  report("out: line -> ring -> crypter -> UDP", out);
+  report("in:  UDP -> ring -> crypter -> line", in);
   return 0;
 }

@@ -66,6 +66,7 @@ class UdpPeer {
   UdpPeer &operator=(const UdpPeer &) = delete;
 
   uint16_t port() const { return port_; }
+  int fd() const { return fd_; }
 
   // One datagram, or false after timeout_ms; its TTL and source port too.
   bool receive(Bytes &out, int timeout_ms = 2000, int *ttl = nullptr, uint16_t *from_port = nullptr) {
