@@ -7,7 +7,7 @@
 #include "kmod/gost.h"
 
 /* The module's key for frame-key derivation, shared with the library. */
-static const u8 mix_key[GOST_KEY_SIZE] = {
+const u8 gost_frame_mix_key[GOST_KEY_SIZE] = {
 	0x5c, 0x1e, 0x0a, 0x73, 0xb2, 0x9f, 0x4d, 0x86,
 	0xe1, 0x3a, 0x7c, 0x05, 0xf8, 0xd2, 0x94, 0x6b,
 	0x0e, 0x7a, 0xb3, 0xc5, 0x19, 0x6d, 0x28, 0xf4,
@@ -640,10 +640,10 @@ void gost_frame_key(const struct gost_ctx *ctx, u64 counter, u32 out[8])
 	unsigned int i;
 	u8 x[8];
 
-	/* X: the counter most significant byte first, encrypted under mix_key. */
+	/* X: the counter most significant byte first, encrypted under the mix key. */
 	for (i = 0; i < 8; i++)
 		x[i] = (u8)(counter >> (56 - 8 * i));
-	load_key(mix, mix_key);
+	load_key(mix, gost_frame_mix_key);
 	x1 = get_le32(x);
 	x2 = get_le32(x + 4);
 	encrypt_words(mix, &ctx->t, &x1, &x2);

@@ -105,6 +105,12 @@ int InitEncryptKey(struct gost_ctx *ctx, const u8 key[GOST_KEY_SIZE],
 		   const u8 sbox[GOST_SBOX_SIZE]);
 /* The frame key for the context's current counter. */
 void GenKey(const struct gost_ctx *ctx, u32 out[8]);
+/*
+ * Frame keys: the counter, most significant byte first, is encrypted under
+ * this fixed key; its bytes pick W0..W7 words, which are then decrypted as
+ * four blocks under the context's key.
+ */
+extern const u8 gost_frame_mix_key[GOST_KEY_SIZE];
 /* The frame key for a given counter, without touching the context. */
 void gost_frame_key(const struct gost_ctx *ctx, u64 counter, u32 out[8]);
 

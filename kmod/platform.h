@@ -34,7 +34,9 @@
  *                 copy_from_user zeroes what it could not copy);
  *                 compat_ptr(u32) (a 32-bit caller address as a pointer).
  *   Log           pr_err(fmt, ...) (any; one kernel log entry at error level
- *                 per call, the text exactly as formatted).
+ *                 per call, the text exactly as formatted); pr_info (any; the
+ *                 same at information level, not kept in user space).
+ *   Shared words  READ_ONCE(x), WRITE_ONCE(x, v) (any; one untorn access).
  *   Spin locks    spinlock_t, spin_lock_init, spin_lock/spin_unlock (any),
  *                 spin_lock_bh/spin_unlock_bh (process code taking a lock the
  *                 softirq paths take too).  Nothing may sleep under them.
@@ -89,6 +91,25 @@ struct sk_buff;
 struct tty_struct;
 struct file;
 struct net_device;
+
+/* ------------------------------------------------------------------------
+ * The CPU's vector registers.
+ * ------------------------------------------------------------------------ */
+
+/*
+ * Whether the CPU and the system's saved state offer AVX-512 F, BW, VL and
+ * VBMI; always false where the build cannot use them (32-bit x86).  Any.
+ */
+bool parvex_cpu_has_avx512vbmi(void);
+/* Whether vector registers may be used here (not in an interrupt that cut into them).  Any. */
+bool parvex_simd_usable(void);
+/*
+ * Bracket vector-register use where parvex_simd_usable(): preemption is off
+ * in between, so keep each bracket to some tens of microseconds.  Never
+ * nested.
+ */
+void parvex_simd_begin(void);
+void parvex_simd_end(void);
 
 /* ------------------------------------------------------------------------
  * UDP sockets of the module's own (IPv4, in the initial network namespace).
