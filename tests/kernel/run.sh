@@ -138,6 +138,7 @@ mv "$log.txt" "$log"
 
 # --- verdict ----------------------------------------------------------------
 grep -E '^not ok ' "$log" || true
+grep -E '^ok - frame lanes chosen at load' "$log" | sed "s/^ok - /kernel test ($arch): /" || true
 summary=$(grep -E '^KERNEL-TEST SUMMARY:' "$log" | tail -n 1 || true)
 failed=0
 if [ -z "$summary" ]; then
