@@ -30,11 +30,46 @@ struct stbuff_queue {
 	 * write lines, both threads raise events, receive paths run on any CPU.
 	 */
 	spinlock_t producer_lock;
+	/* Frames the ring had no room for since load, under producer_lock. */
+	unsigned int *refused;
 };
 
-static struct stbuff_queue instream_queue = { .worker = &instream_queue };
-static struct stbuff_queue outstream_queue = { .worker = &outstream_queue };
-static struct stbuff_queue logger_queue = { .worker = &instream_queue };
+/*
+ * What each ring turned away for want of room: datagrams lost before the
+ * crypter, writes the line refused, events lost.  Read-only parameters, so
+ * that they show beside the module (the session records' counters have a
+ * fixed layout and no place for them).
+ */
+static unsigned int inbound_ring_drops;
+static unsigned int outbound_ring_drops;
+static unsigned int event_ring_drops;
+module_param(inbound_ring_drops, uint, 0444);
+module_param(outbound_ring_drops, uint, 0444);
+module_param(event_ring_drops, uint, 0444);
+
+static struct stbuff_queue instream_queue = { .worker = &instream_queue,
+					      .refused = &inbound_ring_drops };
+static struct stbuff_queue outstream_queue = { .worker = &outstream_queue,
+					       .refused = &outbound_ring_drops };
+static struct stbuff_queue logger_queue = { .worker = &instream_queue,
+					    .refused = &event_ring_drops };
+
+static unsigned int queue_refused(struct stbuff_queue *q)
+{
+	unsigned int n;
+
+	spin_lock_bh(&q->producer_lock);
+	n = *q->refused;
+	spin_unlock_bh(&q->producer_lock);
+	return n;
+}
+
+void stbuff_get_drops(struct stbuff_drops *d)
+{
+	d->inbound = queue_refused(&instream_queue);
+	d->outbound = queue_refused(&outstream_queue);
+	d->events = queue_refused(&logger_queue);
+}
 
 u32 st_update_buffer_pointer(u32 index)
 {
@@ -59,6 +94,7 @@ static int queue_alloc(struct stbuff_queue *q)
 static void queue_init(struct stbuff_queue *q)
 {
 	spin_lock_init(&q->producer_lock);
+	*q->refused = 0;
 	q->ring = NULL;
 	q->slots = NULL;
 	q->thread = NULL;
@@ -99,7 +135,9 @@ static int queue_put(struct stbuff_queue *q, int limit,
 	int ret = -1;
 
 	spin_lock_bh(&q->producer_lock);
-	if (q->slots && atomic_read(&q->occupied) < limit) {
+	if (q->slots && atomic_read(&q->occupied) >= limit) {
+		(*q->refused)++;
+	} else if (q->slots) {
 		slot = &q->slots[q->write_index];
 		ret = fill(slot, data);
 		if (ret) {

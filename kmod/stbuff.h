@@ -53,6 +53,14 @@ int stbuff_instream_put(s32 len, int (*fill)(struct stbuff_slot *slot, void *dat
 /* Queues a frame written on tty; len, or -1 when the ring refuses it. */
 s32 stbuff_outstream_put(const u8 *frame, s32 len, struct tty_struct *tty);
 
+/* Frames each ring refused for want of room since load. */
+struct stbuff_drops {
+	u32 inbound;	/* datagrams lost before the crypter */
+	u32 outbound;	/* writes the line refused */
+	u32 events;	/* events lost */
+};
+void stbuff_get_drops(struct stbuff_drops *d);
+
 /* The next slot index after index. */
 u32 st_update_buffer_pointer(u32 index);
 

@@ -86,6 +86,11 @@ TEST_F(Rings, InboundAdmission) {
   EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1024; }));
   EXPECT_TRUE(put_inbound(100));
   EXPECT_TRUE(eventually([] { return log_count(kInNoSession) == 1025; }));
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
+  EXPECT_EQ(drops.inbound, 4u);
+  EXPECT_EQ(drops.outbound, 0u);
+  EXPECT_EQ(drops.events, 0u);
 }
 
 // A fill that fails leaves the ring as it was, its slot wiped.
@@ -123,6 +128,10 @@ TEST_F(Rings, OutboundAdmission) {
   EXPECT_EQ(line.write(lcp), -1);
   unlock_outstream();
   EXPECT_TRUE(eventually([] { return log_count(kOutNoSession) == 1024; }));
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
+  EXPECT_EQ(drops.outbound, 3u);
+  EXPECT_EQ(drops.inbound, 0u);
 }
 
 TEST_F(Rings, EventRingAdmitsAllSlots) {
@@ -133,6 +142,9 @@ TEST_F(Rings, EventRingAdmitsAllSlots) {
     ASSERT_LE(++taken, 1024);
   EXPECT_EQ(taken, 1024);
   EXPECT_EQ(stbuff_logger_put(-5, event, STBUFF_DATA_SIZE + 1), -1);
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
+  EXPECT_EQ(drops.events, 1u);  // the full ring; the oversized event is refused before it
   unlock_instream();
   EXPECT_TRUE(eventually([&] { return stbuff_logger_put(-5, event, 12) == 0; }));
 }
