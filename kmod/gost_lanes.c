@@ -63,7 +63,7 @@ static enum gost_lanes_variant best(void)
 	return gost_lanes_available(GOST_LANES_AVX512) ? GOST_LANES_AVX512 : GOST_LANES_SCALAR4;
 }
 
-static enum gost_lanes_variant current(void)
+static enum gost_lanes_variant variant_now(void)
 {
 	int v = READ_ONCE(chosen);
 
@@ -88,7 +88,7 @@ int gost_lanes_force(enum gost_lanes_variant v)
 
 const char *gost_lanes_kind(void)
 {
-	return variant_names[current()];
+	return variant_names[variant_now()];
 }
 
 /* One frame alone: the per-frame path. */
@@ -103,7 +103,7 @@ static void frame_one(const struct gost_lane *l, const u8 *trailer, u32 key[8], 
 		gost_encrypt_imit(l->data, l->len, trailer, key, ctx->iv, &ctx->t, l->mac);
 }
 
-static inline u32 ror32(u32 v, unsigned int n)
+static inline u32 nib_ror32(u32 v, unsigned int n)
 {
 	return v >> n | v << (32 - n);
 }
@@ -118,8 +118,8 @@ static void sbox_nibbles(const struct gost_tables *t, u8 nib[128])
 
 	for (c = 0; c < 4; c++)
 		for (x = 0; x < 16; x++) {
-			nib[16 * c + x] = (ror32(t->t[c][x], 11) >> (8 * c)) & 0x0f;
-			nib[64 + 16 * c + x] = (ror32(t->t[c][x << 4], 11) >> (8 * c)) & 0xf0;
+			nib[16 * c + x] = (nib_ror32(t->t[c][x], 11) >> (8 * c)) & 0x0f;
+			nib[64 + 16 * c + x] = (nib_ror32(t->t[c][x << 4], 11) >> (8 * c)) & 0xf0;
 		}
 }
 
@@ -148,6 +148,7 @@ static void plan_idle(struct gost_lane *l, const struct gost_ctx *ctx)
 	l->ctx = ctx;
 }
 
+#ifdef GOST_LANES_HAVE_AVX512
 static void run_vector(struct gost_lanes_group *g, struct gost_lanes_work *work)
 {
 	u32 steps = gost_lane_steps(&g->lane[0], g->decrypt), from, to;
@@ -159,6 +160,7 @@ static void run_vector(struct gost_lanes_group *g, struct gost_lanes_work *work)
 		parvex_simd_end();
 	}
 }
+#endif
 
 static void run_group(struct lanes_scratch *s, enum gost_lanes_variant v)
 {
@@ -219,7 +221,7 @@ static void batch(struct gost_lane_frame *f, unsigned int n, struct gost_lanes_s
 		  bool decrypt)
 {
 	struct lanes_scratch *s = scratch_of(raw);
-	enum gost_lanes_variant v = current();
+	enum gost_lanes_variant v = variant_now();
 	unsigned int i, j, groups = 0;
 
 	if (v == GOST_LANES_SCALAR || n == 1) {

@@ -10,6 +10,9 @@
 #include "kmod/peer/gcrypt_gost.h"
 #include "kmod/peer/peer.h"
 #include "kmod/testing/random.h"
+#ifdef YRK_CRYPTO_TESTDATA
+#include "crypto/testing.h"
+#endif
 
 using kmod_testing::random_bytes;
 using kmod_testing::random_size;
@@ -379,3 +382,25 @@ TEST(GostKeySetup, DegenerateSBoxIsRefused) {
   Bytes fine(kmod_peer::kSBoxCryptoProA.begin(), kmod_peer::kSBoxCryptoProA.end());
   EXPECT_EQ(InitEncryptKey(&ctx, key.bytes.data(), key.bytes.data(), iv.data(), fine.data()), 0);
 }
+
+#ifdef YRK_CRYPTO_TESTDATA
+// The published single-block vectors the GOST library is tested on, against
+// the engine's own block functions and each vector file S-box.
+TEST(GostEngine, PublishedBlockVectors) {
+  const auto vectors = CryptoTesting::load_vectors("gost28147.vec");
+  ASSERT_FALSE(vectors.empty());
+  for (const auto &v : vectors) {
+    gost_tables t;
+    gost_build_tables(&t, CryptoTesting::sbox(v.section).data());
+    const Bytes key = CryptoTesting::from_hex(v.at("Key")), in = CryptoTesting::from_hex(v.at("In"));
+    u32 words[8];
+    for (int i = 0; i < 8; ++i)
+      words[i] = key[4 * i] | key[4 * i + 1] << 8 | key[4 * i + 2] << 16 | u32(key[4 * i + 3]) << 24;
+    Bytes block = in;
+    gost_encrypt_block(words, &t, block.data());
+    EXPECT_EQ(CryptoTesting::to_hex(block), v.at("Out")) << v.section << " " << v.at("Key");
+    gost_decrypt_block(words, &t, block.data());
+    EXPECT_EQ(block, in);
+  }
+}
+#endif
