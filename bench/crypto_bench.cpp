@@ -9,10 +9,10 @@
 #include <functional>
 #include <vector>
 
-#include "crypto/cipher.h"
-#include "crypto/hash.h"
-#include "crypto/sbox.h"
-#include "crypto/signature.h"
+#include "crypto/gost28147/cipher.h"
+#include "crypto/gost3411/hash.h"
+#include "crypto/gost28147/sbox.h"
+#include "crypto/gost3410/signature.h"
 
 namespace {
 

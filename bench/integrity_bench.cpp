@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "crypto/hash.h"
-#include "crypto/sbox.h"
+#include "crypto/gost3411/hash.h"
+#include "crypto/gost28147/sbox.h"
 #include "integrity/yrk_integrity_control.h"
 
 namespace {

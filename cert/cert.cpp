@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "cert/name_text.h"
-#include "crypto/hash.h"
-#include "crypto/signature.h"
-#include "crypto/x509_cert.h"
+#include "crypto/gost3411/hash.h"
+#include "crypto/gost3410/signature.h"
+#include "crypto/x509/x509_cert.h"
 
 namespace {
 

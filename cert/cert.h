@@ -8,7 +8,7 @@
 #include "cert/distinguished_name.h"
 #include "cert/pkey.h"
 #include "channel/container.h"
-#include "crypto/sbox.h"
+#include "crypto/gost28147/sbox.h"
 
 // The S-box base makes the cipher and hash ready before any certificate is used.
 class Cert : private CryptoGostImpl::GostSBox {

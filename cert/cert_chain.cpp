@@ -6,8 +6,8 @@
 #include "cert/crl.h"
 #include "cert/file_bytes.h"
 #include "cert/pem_reader.h"
-#include "crypto/pkcs7.h"
-#include "crypto/x509_cert.h"
+#include "crypto/x509/pkcs7.h"
+#include "crypto/x509/x509_cert.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "cert/cert_chain.h"
 #include "cert/crl_collection.h"
-#include "crypto/x509_cert.h"
+#include "crypto/x509/x509_cert.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "cert/cert_storage_fs.h"
 #include "cert/cert_stores.h"
 #include "config/test_dir.h"
-#include "crypto/test_pki.h"
+#include "crypto/x509/test_pki.h"
 
 namespace CertTesting {
 

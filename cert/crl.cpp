@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "cert/name_text.h"
-#include "crypto/x509_crl.h"
+#include "crypto/x509/x509_crl.h"
 
 namespace {
 

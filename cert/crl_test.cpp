@@ -4,7 +4,7 @@
 
 #include "cert/cert_testing.h"
 #include "cert/crl_collection.h"
-#include "crypto/x509_cert.h"
+#include "crypto/x509/x509_cert.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cert/distinguished_name.h"
-#include "crypto/x509_names.h"
+#include "crypto/x509/x509_names.h"
 
 // A name value as UTF-8: BMPStrings converted, every other type byte for byte.
 std::string DirectoryText(const Crypto::DirectoryString &value);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "crypto/sbox.h"
+#include "crypto/gost28147/sbox.h"
 
 IntegrityControl::IntegrityControl() : context_(Crypto::create_hash_context(CryptoGostImpl::sbox_verba)) {}
 

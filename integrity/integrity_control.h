@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "channel/shared_membuf.h"
-#include "crypto/hash.h"
+#include "crypto/gost3411/hash.h"
 
 class IntegrityControl {
  public:

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "crypto/hash.h"
-#include "crypto/sbox.h"
+#include "crypto/gost3411/hash.h"
+#include "crypto/gost28147/sbox.h"
 #include "integrity/integrity_testing.h"
 
 using namespace integrity_test;

@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "crypto/cipher.h"
+#include "crypto/gost28147/cipher.h"
 #include "kmod/gost.h"
 #include "kmod/peer/peer.h"
 #include "kmod/testing/random.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <vector>
 
-#include "crypto/test_pki.h"
+#include "crypto/x509/test_pki.h"
 #include "impex/result_codes.h"
 
 using namespace UserInterface;

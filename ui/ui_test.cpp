@@ -21,7 +21,7 @@
 
 #include "channel/message.h"
 #include "config/config.h"
-#include "crypto/test_pki.h"
+#include "crypto/x509/test_pki.h"
 #include "impex/result_codes.h"
 #include "ui/commands.h"
 #include "ui/ui_testing.h"

@@ -24,7 +24,7 @@
 
 #include "channel/message.h"
 #include "config/config.h"
-#include "crypto/test_pki.h"
+#include "crypto/x509/test_pki.h"
 #include "ui/ui.h"
 
 namespace ui_testing {

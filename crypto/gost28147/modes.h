@@ -1,0 +1,146 @@
+// The mode contexts over one engine. Engine is GostBase, KeyT GostKey, B the
+// block size (8).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "crypto/gost28147/cipher.h"
+#include "crypto/wiped.h"
+
+namespace CryptoGostImpl {
+
+template <class Engine, class KeyT, unsigned B>
+class ECBContext final : public Crypto::ECB_Context {
+ public:
+  explicit ECBContext(const std::shared_ptr<KeyT> &key) : engine_(key) {}
+
+  void encrypt(const void *in, void *out, unsigned int len) override {
+    if (len % B) throw std::length_error("ECB::encrypt(): data length isn't multiple of block length");
+    auto *p = prepare(in, out, len);
+    for (unsigned i = 0; i < len; i += B) engine_.encrypt_block(p + i);
+  }
+
+  void decrypt(const void *in, void *out, unsigned int len) override {
+    if (len % B) throw std::length_error("ECB::decrypt(): data length isn't multiple of block length");
+    auto *p = prepare(in, out, len);
+    for (unsigned i = 0; i < len; i += B) engine_.decrypt_block(p + i);
+  }
+
+ private:
+  static std::uint8_t *prepare(const void *in, void *out, unsigned len) {
+    if (in != out && len) std::memmove(out, in, len);
+    return static_cast<std::uint8_t *>(out);
+  }
+
+  Engine engine_;
+};
+
+template <class Engine, class KeyT, unsigned B>
+class CFBContext final : public Crypto::CFB_Context {
+  static_assert(B == sizeof(std::uint64_t), "whole blocks are handled as one 64-bit word");
+
+ public:
+  CFBContext(const std::shared_ptr<KeyT> &key, const void *iv) : engine_(key) {
+    std::memcpy(feedback_, iv, B);
+  }
+  ~CFBContext() override { wipe(feedback_, B); }
+
+  void encrypt(const void *in, void *out, unsigned int len) override { run<true>(in, out, len); }
+  void decrypt(const void *in, void *out, unsigned int len) override { run<false>(in, out, len); }
+
+ private:
+  // The feedback takes the ciphertext byte, read before the output is
+  // written, so in-place work is allowed.
+  template <bool kEncrypt>
+  void run(const void *in, void *out, unsigned len) {
+    const auto *src = static_cast<const std::uint8_t *>(in);
+    auto *dst = static_cast<std::uint8_t *>(out);
+    while (len && position_) step<kEncrypt>(*src++, *dst++), --len;
+    for (; len >= B; len -= B, src += B, dst += B) whole_block<kEncrypt>(src, dst);
+    while (len) step<kEncrypt>(*src++, *dst++), --len;
+  }
+
+  template <bool kEncrypt>
+  void step(std::uint8_t in, std::uint8_t &out) {
+    if (position_ == 0) engine_.encrypt_block(feedback_);
+    const std::uint8_t c = kEncrypt ? std::uint8_t(in ^ feedback_[position_]) : in;
+    out = std::uint8_t(in ^ feedback_[position_]);
+    feedback_[position_] = c;
+    position_ = (position_ + 1) % B;
+  }
+
+  // position_ is 0 here: one block at once.
+  template <bool kEncrypt>
+  void whole_block(const std::uint8_t *src, std::uint8_t *dst) {
+    engine_.encrypt_block(feedback_);
+    std::uint64_t gamma, data;
+    std::memcpy(&gamma, feedback_, B);
+    std::memcpy(&data, src, B);
+    const std::uint64_t result = gamma ^ data;
+    std::memcpy(feedback_, kEncrypt ? &result : &data, B);
+    std::memcpy(dst, &result, B);
+  }
+
+  Engine engine_;
+  std::uint32_t position_ = 0;
+  std::uint8_t feedback_[B];
+};
+
+template <class Engine, class KeyT, unsigned B>
+class ImitContext final : public Crypto::Imit_Context {
+  static_assert(B == sizeof(std::uint64_t), "whole blocks are handled as one 64-bit word");
+
+ public:
+  explicit ImitContext(const std::shared_ptr<KeyT> &key) : engine_(key) {}
+  ~ImitContext() override { wipe(state_, B); }
+
+  void imit(const void *data, unsigned int len, int last) override {
+    if (len % B && !last) throw std::length_error("Imit::imit(): data length isn't multiple of block size");
+    const auto *p = static_cast<const std::uint8_t *>(data);
+    for (; len >= B; len -= B, p += B) absorb_block(p);
+    if (len) absorb_partial(p, len);
+  }
+
+  std::uint32_t result() override {
+    complete();
+    return std::uint32_t(state_[0]) | std::uint32_t(state_[1]) << 8 | std::uint32_t(state_[2]) << 16 |
+           std::uint32_t(state_[3]) << 24;
+  }
+
+  void result(void *out) override {
+    complete();
+    std::memcpy(out, state_, B);
+  }
+
+ private:
+  void absorb_block(const std::uint8_t *p) {
+    std::uint64_t state, block;
+    std::memcpy(&state, state_, B);
+    std::memcpy(&block, p, B);
+    state ^= block;
+    std::memcpy(state_, &state, B);
+    engine_.imit_block(state_);
+    ++blocks_;
+  }
+
+  // A partial block counts as padded with zeros.
+  void absorb_partial(const std::uint8_t *p, unsigned n) {
+    for (unsigned i = 0; i < n; ++i) state_[i] ^= p[i];
+    engine_.imit_block(state_);
+    ++blocks_;
+  }
+
+  // A MAC always covers at least two steps.
+  void complete() {
+    for (; blocks_ < 2; ++blocks_) engine_.imit_block(state_);
+  }
+
+  Engine engine_;
+  std::uint32_t blocks_ = 0;
+  std::uint8_t state_[B] = {};
+};
+
+}  // namespace CryptoGostImpl

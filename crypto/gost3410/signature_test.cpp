@@ -1,0 +1,336 @@
+#include "crypto/gost3410/signature.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "crypto/gost3410/digsig.h"
+#include "crypto/gost3411/hash.h"
+#include "crypto/gost28147/sbox.h"
+#include "crypto/testing.h"
+
+using namespace CryptoTesting;
+using CryptoGostImpl::DigSig;
+
+namespace {
+
+// A finished hash whose digest is given.
+class FixedDigest : public Crypto::Hash_Context {
+ public:
+  explicit FixedDigest(Bytes digest) : digest_(std::move(digest)) {}
+  void hash(const void *, unsigned) override {}
+  const unsigned char *result() override { return digest_.data(); }
+
+ private:
+  Bytes digest_;
+};
+
+// The digest whose number (bytes reversed, big-endian) is e.
+std::shared_ptr<Crypto::Hash_Context> digest_for(const Bytes &e) {
+  Bytes digest(e.rbegin(), e.rend());
+  return std::make_shared<FixedDigest>(digest);
+}
+
+std::shared_ptr<Crypto::Hash_Context> hash_of(const Bytes &message) {
+  auto h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
+  h->hash(message.data(), unsigned(message.size()));
+  return h;
+}
+
+Bytes concat(const Bytes &a, const Bytes &b) {
+  Bytes out = a;
+  out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+struct KeyPair {
+  Bytes pub = Bytes(64), priv = Bytes(32);
+};
+
+KeyPair key_pair(Crypto::Sig_Context &ctx) {
+  KeyPair k;
+  ctx.generate_key_pair(k.pub.data(), k.priv.data());
+  return k;
+}
+
+Bytes sign(Crypto::Sig_Context &ctx, const Bytes &priv, const Bytes &message) {
+  Bytes sig(64);
+  auto h = hash_of(message);
+  ctx.sign(priv.data(), h, sig.data());
+  return sig;
+}
+
+int check(Crypto::Sig_Context &ctx, const Bytes &pub, const Bytes &message, const Bytes &sig) {
+  auto h = hash_of(message);
+  return ctx.check(pub.data(), h, sig.data());
+}
+
+// ---- libgcrypt on GOST2001-CryptoPro-A: value = digest reversed, (r, s)
+// big-endian, public point 04 || x || y.
+
+gcry_sexp_t sexp(const char *format, const Bytes &a, const Bytes &b = {}) {
+  gcry_sexp_t s = nullptr;
+  const gcry_error_t err = b.empty() ? gcry_sexp_build(&s, nullptr, format, int(a.size()), a.data())
+                                     : gcry_sexp_build(&s, nullptr, format, int(a.size()), a.data(),
+                                                       int(b.size()), b.data());
+  if (err) throw std::runtime_error(gcry_strerror(err));
+  return s;
+}
+
+Bytes digest_value(const Bytes &message) {
+  auto h = hash_of(message);
+  const unsigned char *d = h->result();
+  return Bytes(std::reverse_iterator(d + 32), std::reverse_iterator(d));
+}
+
+Bytes gcry_point(const Bytes &pub) {  // ours: y then x
+  Bytes q{0x04};
+  q.insert(q.end(), pub.begin() + 32, pub.end());
+  q.insert(q.end(), pub.begin(), pub.begin() + 32);
+  return q;
+}
+
+bool gcry_verifies(const Bytes &pub, const Bytes &message, const Bytes &sig) {
+  init_gcrypt();
+  gcry_sexp_t key = sexp("(public-key (ecc (curve \"GOST2001-CryptoPro-A\") (q %b)))", gcry_point(pub));
+  gcry_sexp_t data = sexp("(data (flags gost) (value %b))", digest_value(message));
+  const Bytes s(sig.begin(), sig.begin() + 32), r(sig.begin() + 32, sig.end());
+  gcry_sexp_t sg = sexp("(sig-val (gost (r %b) (s %b)))", r, s);
+  const gcry_error_t err = gcry_pk_verify(sg, data, key);
+  gcry_sexp_release(key);
+  gcry_sexp_release(data);
+  gcry_sexp_release(sg);
+  return err == 0;
+}
+
+Bytes mpi_bytes(gcry_sexp_t s, const char *token) {
+  gcry_sexp_t part = gcry_sexp_find_token(s, token, 0);
+  gcry_mpi_t m = gcry_sexp_nth_mpi(part, 1, GCRYMPI_FMT_USG);
+  Bytes out(32);
+  size_t n = 0;
+  unsigned char buf[64];
+  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, m);
+  std::copy(buf, buf + n, out.begin() + (32 - n));
+  gcry_mpi_release(m);
+  gcry_sexp_release(part);
+  return out;
+}
+
+Bytes gcry_sign(const Bytes &priv, const Bytes &message) {
+  init_gcrypt();
+  gcry_sexp_t key = sexp("(private-key (ecc (curve \"GOST2001-CryptoPro-A\") (d %b)))", priv);
+  gcry_sexp_t data = sexp("(data (flags gost) (value %b))", digest_value(message));
+  gcry_sexp_t sig = nullptr;
+  if (gcry_error_t err = gcry_pk_sign(&sig, data, key)) throw std::runtime_error(gcry_strerror(err));
+  Bytes out = concat(mpi_bytes(sig, "s"), mpi_bytes(sig, "r"));
+  gcry_sexp_release(key);
+  gcry_sexp_release(data);
+  gcry_sexp_release(sig);
+  return out;
+}
+
+// k * (x, y) on CryptoPro-A by libgcrypt; ours layout (y then x).
+Bytes gcry_mul(const Bytes &k, const Bytes &pub) {
+  init_gcrypt();
+  gcry_ctx_t ctx;
+  if (gcry_mpi_ec_new(&ctx, nullptr, "GOST2001-CryptoPro-A")) throw std::runtime_error("curve");
+  gcry_mpi_t x = nullptr, y = nullptr, scalar = nullptr;
+  gcry_mpi_scan(&x, GCRYMPI_FMT_USG, pub.data() + 32, 32, nullptr);
+  gcry_mpi_scan(&y, GCRYMPI_FMT_USG, pub.data(), 32, nullptr);
+  gcry_mpi_scan(&scalar, GCRYMPI_FMT_USG, k.data(), k.size(), nullptr);
+  gcry_mpi_point_t point = gcry_mpi_point_set(nullptr, x, y, GCRYMPI_CONST_ONE);
+  gcry_mpi_point_t result = gcry_mpi_point_new(0);
+  gcry_mpi_ec_mul(result, scalar, point, ctx);
+  gcry_mpi_t rx = gcry_mpi_new(0), ry = gcry_mpi_new(0);
+  gcry_mpi_ec_get_affine(rx, ry, result, ctx);
+  Bytes out(64);
+  size_t n;
+  unsigned char buf[64];
+  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, ry);
+  std::copy(buf, buf + n, out.begin() + (32 - n));
+  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, rx);
+  std::copy(buf, buf + n, out.begin() + (64 - n));
+  for (gcry_mpi_t m : {x, y, scalar, rx, ry}) gcry_mpi_release(m);
+  gcry_mpi_point_release(point);
+  gcry_mpi_point_release(result);
+  gcry_ctx_release(ctx);
+  return out;
+}
+
+Bytes dump(const std::shared_ptr<Crypto::Key> &key) {
+  Bytes out(32);
+  key->dump_unmasked(out.data());
+  return out;
+}
+
+}  // namespace
+
+TEST(Signature, StandardExampleOnTheTestCurve) {
+  const Record v = load_vectors("gost3410.vec").at(0);
+  const Bytes nonce = from_hex(v.at("K"));
+  DigSig ctx([&](unsigned char *buf, unsigned len) {
+    ASSERT_EQ(len, 32u);
+    std::memcpy(buf, nonce.data(), 32);
+  });
+  ctx.set_params(Crypto::Sig_Context::TestParamSet);
+
+  Bytes sig(64);
+  auto h = digest_for(from_hex(v.at("E")));
+  ctx.sign(from_hex(v.at("D")).data(), h, sig.data());
+  EXPECT_EQ(to_hex(sig), v.at("S") + v.at("R"));
+
+  const Bytes pub = concat(from_hex(v.at("Qy")), from_hex(v.at("Qx")));
+  EXPECT_EQ(0, ctx.check(pub.data(), h, sig.data()));
+
+  // The key pair of the example from the same private key.
+  DigSig pair_ctx([&](unsigned char *buf, unsigned) { std::memcpy(buf, from_hex(v.at("D")).data(), 32); });
+  pair_ctx.set_params(Crypto::Sig_Context::TestParamSet);
+  KeyPair k = key_pair(pair_ctx);
+  EXPECT_EQ(to_hex(k.pub), to_hex(pub));
+  EXPECT_EQ(to_hex(k.priv), v.at("D"));
+}
+
+TEST(Signature, SignAndCheckRoundTripAndRejectChanges) {
+  for (auto set : {Crypto::Sig_Context::CryptoProA, Crypto::Sig_Context::TestParamSet}) {
+    auto ctx = Crypto::create_sig_context();
+    ctx->set_params(set);
+    const KeyPair k = key_pair(*ctx);
+    const Bytes message = random_bytes(100);
+    const Bytes sig = sign(*ctx, k.priv, message);
+    EXPECT_EQ(0, check(*ctx, k.pub, message, sig));
+
+    Bytes other_message = message;
+    other_message[7] ^= 1;
+    EXPECT_NE(0, check(*ctx, k.pub, other_message, sig));
+    for (int at : {5, 40}) {  // s, then r
+      Bytes bad = sig;
+      bad[at] ^= 0x10;
+      EXPECT_NE(0, check(*ctx, k.pub, message, bad));
+    }
+    const KeyPair other = key_pair(*ctx);
+    EXPECT_NE(0, check(*ctx, other.pub, message, sig));
+  }
+}
+
+TEST(Signature, OutOfRangeValuesAreRefused) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair k = key_pair(*ctx);
+  const Bytes message = random_bytes(10);
+  const Bytes sig = sign(*ctx, k.priv, message);
+  const Bytes q(CryptoGostImpl::psetSigA.q, CryptoGostImpl::psetSigA.q + 32), zero(32);
+  const Bytes s(sig.begin(), sig.begin() + 32), r(sig.begin() + 32, sig.end());
+  EXPECT_EQ(1, check(*ctx, k.pub, message, concat(q, r)));
+  EXPECT_EQ(1, check(*ctx, k.pub, message, concat(s, q)));
+  EXPECT_EQ(1, check(*ctx, k.pub, message, concat(zero, r)));
+  EXPECT_EQ(1, check(*ctx, k.pub, message, concat(s, zero)));
+  // A public key off the curve never verifies.
+  Bytes off = k.pub;
+  off[3] ^= 1;
+  EXPECT_EQ(1, check(*ctx, off, message, sig));
+}
+
+TEST(Signature, DigestZeroModuloQSignsWithEOne) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair k = key_pair(*ctx);
+  const Bytes q(CryptoGostImpl::psetSigA.q, CryptoGostImpl::psetSigA.q + 32);
+  Bytes one(32);
+  one[31] = 1;
+  Bytes sig(64);
+  auto zero_digest = digest_for(q);
+  ctx->sign(k.priv.data(), zero_digest, sig.data());
+  auto one_digest = digest_for(one);
+  EXPECT_EQ(0, ctx->check(k.pub.data(), one_digest, sig.data()));
+}
+
+TEST(Signature, UnknownParameterSetKeepsTheCurve) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair k = key_pair(*ctx);
+  try {
+    ctx->set_params(static_cast<Crypto::Sig_Context::ParamSet>(1));
+    FAIL() << "set 1 accepted";
+  } catch (const std::logic_error &e) {
+    EXPECT_EQ(to_hex(reinterpret_cast<const std::uint8_t *>(e.what()), std::strlen(e.what())),
+              "eec5c9dad7c5d3d4ced9ca20cec1c2cfd220d0c1d2c1cdc5d4d2cfd7");
+  }
+  // Any number may arrive from a caller, not only the enumerators' range.
+  for (int set : {3, 7, 255, -1})
+    EXPECT_THROW(ctx->set_params(static_cast<Crypto::Sig_Context::ParamSet>(set)), std::logic_error);
+  const Bytes message = {1, 2, 3};
+  EXPECT_EQ(0, check(*ctx, k.pub, message, sign(*ctx, k.priv, message)));
+  EXPECT_TRUE(gcry_verifies(k.pub, message, sign(*ctx, k.priv, message)));
+}
+
+TEST(Signature, InteroperatesWithLibgcryptOnCryptoProA) {
+  auto ctx = Crypto::create_sig_context();
+  for (int round = 0; round < 4; ++round) {
+    const KeyPair k = key_pair(*ctx);
+    const Bytes message = random_bytes(1 + round * 50);
+    EXPECT_TRUE(gcry_verifies(k.pub, message, sign(*ctx, k.priv, message)));
+    EXPECT_EQ(0, check(*ctx, k.pub, message, gcry_sign(k.priv, message)));
+    Bytes other = message;
+    other[0] ^= 0x80;
+    EXPECT_NE(0, check(*ctx, k.pub, other, gcry_sign(k.priv, message)));
+  }
+}
+
+TEST(Signature, KeyAgreementIsSymmetricAndMatchesLibgcryptPoints) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair a = key_pair(*ctx), b = key_pair(*ctx);
+  const Bytes ukm = random_bytes(8), other_ukm = random_bytes(8);
+  const Bytes ab = dump(ctx->make_key(b.pub.data(), a.priv.data(), ukm.data()));
+  EXPECT_EQ(ab, dump(ctx->make_key(a.pub.data(), b.priv.data(), ukm.data())));
+  EXPECT_NE(ab, dump(ctx->make_key(a.pub.data(), b.priv.data(), other_ukm.data())));
+
+  // The same key from libgcrypt's point (UKM * d_A) * Q_B, hashed x then y,
+  // each little-endian, with the CryptoPro parameter set.
+  init_gcrypt();
+  gcry_mpi_t u = nullptr, d = nullptr, q = nullptr;
+  const Bytes u_be(ukm.rbegin(), ukm.rend());
+  gcry_mpi_scan(&u, GCRYMPI_FMT_USG, u_be.data(), 8, nullptr);
+  gcry_mpi_scan(&d, GCRYMPI_FMT_USG, a.priv.data(), 32, nullptr);
+  gcry_mpi_scan(&q, GCRYMPI_FMT_USG, CryptoGostImpl::psetSigA.q, 32, nullptr);
+  gcry_mpi_t t = gcry_mpi_new(0);
+  gcry_mpi_mulm(t, u, d, q);
+  unsigned char tb[32] = {};
+  size_t n;
+  unsigned char buf[64];
+  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, t);
+  std::copy(buf, buf + n, tb + (32 - n));
+  for (gcry_mpi_t m : {u, d, q, t}) gcry_mpi_release(m);
+  const Bytes k = gcry_mul(Bytes(tb, tb + 32), b.pub);
+  Bytes hashed;
+  hashed.insert(hashed.end(), k.rbegin(), k.rbegin() + 32);  // x little-endian
+  hashed.insert(hashed.end(), k.rbegin() + 32, k.rend());    // y little-endian
+  Bytes expected(32);
+  gcry_md_hash_buffer(GCRY_MD_GOSTR3411_CP, expected.data(), hashed.data(), hashed.size());
+  EXPECT_EQ(to_hex(ab), to_hex(expected));
+}
+
+TEST(Signature, KeyAgreementRefusesPointsOffTheCurve) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair a = key_pair(*ctx), b = key_pair(*ctx);
+  const Bytes ukm = {1, 0, 0, 0, 0, 0, 0, 0};
+  Bytes off = b.pub;
+  off[63] ^= 1;
+  EXPECT_THROW(ctx->make_key(off.data(), a.priv.data(), ukm.data()), std::runtime_error);
+  const Bytes infinity(64);
+  EXPECT_THROW(ctx->make_key(infinity.data(), a.priv.data(), ukm.data()), std::runtime_error);
+  // x at or beyond p is refused even when it is congruent to a curve point.
+  Bytes beyond = b.pub;
+  std::fill(beyond.begin() + 32, beyond.end(), 0xFF);
+  EXPECT_THROW(ctx->make_key(beyond.data(), a.priv.data(), ukm.data()), std::runtime_error);
+  const Bytes zero_ukm(8);
+  EXPECT_THROW(ctx->make_key(b.pub.data(), a.priv.data(), zero_ukm.data()), std::runtime_error);
+}
+
+TEST(Signature, BasePointsLieOnTheirCurves) {
+  // generate_key_pair's points must satisfy the curve equation with b.
+  for (auto set : {Crypto::Sig_Context::CryptoProA, Crypto::Sig_Context::TestParamSet}) {
+    auto ctx = Crypto::create_sig_context();
+    ctx->set_params(set);
+    const KeyPair a = key_pair(*ctx);
+    const Bytes ukm = {7, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_NO_THROW(ctx->make_key(a.pub.data(), a.priv.data(), ukm.data()));
+  }
+}
