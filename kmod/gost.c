@@ -14,19 +14,6 @@ const u8 gost_frame_mix_key[GOST_KEY_SIZE] = {
 	0xa0, 0xc3, 0xe7, 0xb1, 0x5d, 0x9f, 0x6a, 0x82,
 };
 
-static inline u32 get_le32(const u8 *p)
-{
-	return (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
-}
-
-static inline void put_le32(u8 *p, u32 v)
-{
-	p[0] = (u8)v;
-	p[1] = (u8)(v >> 8);
-	p[2] = (u8)(v >> 16);
-	p[3] = (u8)(v >> 24);
-}
-
 static inline u32 gost_rol32(u32 v, unsigned int n)
 {
 	return v << n | v >> (32 - n);
@@ -37,7 +24,7 @@ static void load_key(u32 k[8], const u8 key[GOST_KEY_SIZE])
 	unsigned int i;
 
 	for (i = 0; i < 8; i++)
-		k[i] = get_le32(key + 4 * i);
+		k[i] = gost_get_le32(key + 4 * i);
 }
 
 void gost_build_tables(struct gost_tables *t, const u8 sbox[GOST_SBOX_SIZE])
@@ -127,20 +114,20 @@ static inline void mac_words(const u32 *k, const struct gost_tables *t,
 
 void gost_encrypt_block(const u32 key[8], const struct gost_tables *t, u8 block[8])
 {
-	u32 n1 = get_le32(block), n2 = get_le32(block + 4);
+	u32 n1 = gost_get_le32(block), n2 = gost_get_le32(block + 4);
 
 	encrypt_words(key, t, &n1, &n2);
-	put_le32(block, n1);
-	put_le32(block + 4, n2);
+	gost_put_le32(block, n1);
+	gost_put_le32(block + 4, n2);
 }
 
 void gost_decrypt_block(const u32 key[8], const struct gost_tables *t, u8 block[8])
 {
-	u32 n1 = get_le32(block), n2 = get_le32(block + 4);
+	u32 n1 = gost_get_le32(block), n2 = gost_get_le32(block + 4);
 
 	decrypt_words(key, t, &n1, &n2);
-	put_le32(block, n1);
-	put_le32(block + 4, n2);
+	gost_put_le32(block, n1);
+	gost_put_le32(block + 4, n2);
 }
 
 /*
@@ -160,16 +147,16 @@ static void cfb(const u8 *in, u8 *out, size_t len, const u32 key[8], u8 reg[8],
 		reg[p] = decrypt ? x : y;
 	}
 	if (len >= GOST_BLOCK_SIZE) {
-		u32 r1 = get_le32(reg), r2 = get_le32(reg + 4);
+		u32 r1 = gost_get_le32(reg), r2 = gost_get_le32(reg + 4);
 
 		for (; len >= GOST_BLOCK_SIZE; len -= GOST_BLOCK_SIZE) {
-			u32 x1 = get_le32(in), x2 = get_le32(in + 4);
+			u32 x1 = gost_get_le32(in), x2 = gost_get_le32(in + 4);
 
 			encrypt_words(key, t, &r1, &r2);
 			r1 ^= x1;
 			r2 ^= x2;
-			put_le32(out, r1);
-			put_le32(out + 4, r2);
+			gost_put_le32(out, r1);
+			gost_put_le32(out + 4, r2);
 			if (decrypt) {
 				r1 = x1;
 				r2 = x2;
@@ -177,8 +164,8 @@ static void cfb(const u8 *in, u8 *out, size_t len, const u32 key[8], u8 reg[8],
 			in += GOST_BLOCK_SIZE;
 			out += GOST_BLOCK_SIZE;
 		}
-		put_le32(reg, r1);
-		put_le32(reg + 4, r2);
+		gost_put_le32(reg, r1);
+		gost_put_le32(reg + 4, r2);
 	}
 	for (; len; len--, p = (p + 1) & 7) {
 		u8 x, y;
@@ -227,11 +214,11 @@ void ImitCalcStart(unsigned int *pos, u8 s[8])
 
 static void mac_reg(const u32 key[8], const struct gost_tables *t, u8 s[8])
 {
-	u32 n1 = get_le32(s), n2 = get_le32(s + 4);
+	u32 n1 = gost_get_le32(s), n2 = gost_get_le32(s + 4);
 
 	mac_words(key, t, &n1, &n2);
-	put_le32(s, n1);
-	put_le32(s + 4, n2);
+	gost_put_le32(s, n1);
+	gost_put_le32(s + 4, n2);
 }
 
 void ImitCalc(const u8 *data, size_t len, const u32 key[8], u8 s[8],
@@ -244,18 +231,18 @@ void ImitCalc(const u8 *data, size_t len, const u32 key[8], u8 s[8],
 		q = (q & 7) + 1;
 	}
 	if (len >= GOST_BLOCK_SIZE) {
-		u32 s1 = get_le32(s), s2 = get_le32(s + 4);
+		u32 s1 = gost_get_le32(s), s2 = gost_get_le32(s + 4);
 
 		for (; len >= GOST_BLOCK_SIZE; len -= GOST_BLOCK_SIZE) {
 			if (q == 8)
 				mac_words(key, t, &s1, &s2);
-			s1 ^= get_le32(data);
-			s2 ^= get_le32(data + 4);
+			s1 ^= gost_get_le32(data);
+			s2 ^= gost_get_le32(data + 4);
 			data += GOST_BLOCK_SIZE;
 			q = 8;
 		}
-		put_le32(s, s1);
-		put_le32(s + 4, s2);
+		gost_put_le32(s, s1);
+		gost_put_le32(s + 4, s2);
 	}
 	for (; len; len--) {
 		if (q == 8)
@@ -304,12 +291,12 @@ static void mac_finish(const u32 key[8], const struct gost_tables *t,
 	unsigned int i;
 
 	for (i = 0; i < blocks; i++) {
-		s1 ^= get_le32(last + 8 * i);
-		s2 ^= get_le32(last + 8 * i + 4);
+		s1 ^= gost_get_le32(last + 8 * i);
+		s2 ^= gost_get_le32(last + 8 * i + 4);
 		mac_words(key, t, &s1, &s2);
 	}
-	put_le32(mac, s1);
-	put_le32(mac + 4, s2);
+	gost_put_le32(mac, s1);
+	gost_put_le32(mac + 4, s2);
 }
 
 /*
@@ -339,22 +326,22 @@ void gost_encrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 		       u8 mac[8])
 {
 	const u32 *k = key;
-	u32 r1 = get_le32(iv), r2 = get_le32(iv + 4);
+	u32 r1 = gost_get_le32(iv), r2 = gost_get_le32(iv + 4);
 	u32 s1 = 0, s2 = 0;
 	size_t k_tail = len % GOST_BLOCK_SIZE;
 	u8 last[16];
 	unsigned int blocks;
 
 	for (; len >= GOST_BLOCK_SIZE; len -= GOST_BLOCK_SIZE, data += GOST_BLOCK_SIZE) {
-		u32 x1 = get_le32(data), x2 = get_le32(data + 4);
+		u32 x1 = gost_get_le32(data), x2 = gost_get_le32(data + 4);
 
 		s1 ^= x1;
 		s2 ^= x2;
 		INTERLEAVED(r1, r2, s1, s2);
 		r1 ^= x1;
 		r2 ^= x2;
-		put_le32(data, r1);
-		put_le32(data + 4, r2);
+		gost_put_le32(data, r1);
+		gost_put_le32(data + 4, r2);
 	}
 	blocks = mac_tail(last, data, k_tail, trailer);
 	if (k_tail) {
@@ -362,8 +349,8 @@ void gost_encrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 		size_t i;
 
 		encrypt_words(key, t, &r1, &r2);
-		put_le32(gamma, r1);
-		put_le32(gamma + 4, r2);
+		gost_put_le32(gamma, r1);
+		gost_put_le32(gamma + 4, r2);
 		for (i = 0; i < k_tail; i++)
 			data[i] ^= gamma[i];
 		memzero_explicit(gamma, sizeof(gamma));
@@ -426,28 +413,28 @@ void gost_decrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 	unsigned int tail_blocks;
 	size_t i;
 
-	g1 = get_le32(iv);
-	g2 = get_le32(iv + 4);
-	h1 = blocks ? get_le32(data) : 0;
-	h2 = blocks ? get_le32(data + 4) : 0;
+	g1 = gost_get_le32(iv);
+	g2 = gost_get_le32(iv + 4);
+	h1 = blocks ? gost_get_le32(data) : 0;
+	h2 = blocks ? gost_get_le32(data + 4) : 0;
 	encrypt_words(key, t, &g1, &g2);
 	encrypt_words(key, t, &h1, &h2);
 
 	for (i = 0; i + 1 < blocks; i += 2) {
 		u8 *p = data + GOST_BLOCK_SIZE * i;
-		u32 c1 = get_le32(p), c2 = get_le32(p + 4);
-		u32 d1 = get_le32(p + 8), d2 = get_le32(p + 12);
+		u32 c1 = gost_get_le32(p), c2 = gost_get_le32(p + 4);
+		u32 d1 = gost_get_le32(p + 8), d2 = gost_get_le32(p + 12);
 		u32 m1 = s1 ^ c1 ^ g1, m2 = s2 ^ c2 ^ g2;
 		u32 x1 = d1, x2 = d2;		/* register of block i + 2 */
 		u32 y1 = 0, y2 = 0;		/* register of block i + 3 */
 
-		put_le32(p, c1 ^ g1);
-		put_le32(p + 4, c2 ^ g2);
-		put_le32(p + 8, d1 ^ h1);
-		put_le32(p + 12, d2 ^ h2);
+		gost_put_le32(p, c1 ^ g1);
+		gost_put_le32(p + 4, c2 ^ g2);
+		gost_put_le32(p + 8, d1 ^ h1);
+		gost_put_le32(p + 12, d2 ^ h2);
 		if (i + 2 < blocks) {
-			y1 = get_le32(p + 16);
-			y2 = get_le32(p + 20);
+			y1 = gost_get_le32(p + 16);
+			y2 = gost_get_le32(p + 20);
 		}
 		FIRST_X3();
 		m1 ^= d1 ^ h1;
@@ -462,10 +449,10 @@ void gost_decrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 	}
 	if (i < blocks) {	/* one whole block left; h is the tail's gamma */
 		u8 *p = data + GOST_BLOCK_SIZE * i;
-		u32 c1 = get_le32(p), c2 = get_le32(p + 4);
+		u32 c1 = gost_get_le32(p), c2 = gost_get_le32(p + 4);
 
-		put_le32(p, c1 ^ g1);
-		put_le32(p + 4, c2 ^ g2);
+		gost_put_le32(p, c1 ^ g1);
+		gost_put_le32(p + 4, c2 ^ g2);
 		s1 ^= c1 ^ g1;
 		s2 ^= c2 ^ g2;
 		mac_words(key, t, &s1, &s2);
@@ -478,8 +465,8 @@ void gost_decrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 		u8 gamma[8];
 		size_t j;
 
-		put_le32(gamma, g1);
-		put_le32(gamma + 4, g2);
+		gost_put_le32(gamma, g1);
+		gost_put_le32(gamma + 4, g2);
 		for (j = 0; j < k_tail; j++)
 			data[j] ^= gamma[j];
 		memzero_explicit(gamma, sizeof(gamma));
@@ -644,11 +631,11 @@ void gost_frame_key(const struct gost_ctx *ctx, u64 counter, u32 out[8])
 	for (i = 0; i < 8; i++)
 		x[i] = (u8)(counter >> (56 - 8 * i));
 	load_key(mix, gost_frame_mix_key);
-	x1 = get_le32(x);
-	x2 = get_le32(x + 4);
+	x1 = gost_get_le32(x);
+	x2 = gost_get_le32(x + 4);
 	encrypt_words(mix, &ctx->t, &x1, &x2);
-	put_le32(x, x1);
-	put_le32(x + 4, x2);
+	gost_put_le32(x, x1);
+	gost_put_le32(x + 4, x2);
 
 	for (i = 0; i < 8; i++)
 		out[i] = ctx->w[i][x[i]];

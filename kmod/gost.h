@@ -88,6 +88,20 @@ void gost_decrypt_imit(u8 *data, size_t len, const u8 trailer[8],
 		       const u32 key[8], const u8 iv[8], const struct gost_tables *t,
 		       u8 mac[8]);
 
+/* Blocks and keys are little-endian words, whatever the CPU. */
+static inline u32 gost_get_le32(const u8 *p)
+{
+	return (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
+}
+
+static inline void gost_put_le32(u8 *p, u32 v)
+{
+	p[0] = (u8)v;
+	p[1] = (u8)(v >> 8);
+	p[2] = (u8)(v >> 16);
+	p[3] = (u8)(v >> 24);
+}
+
 /* Reverses the byte order of a 64-bit value. */
 u64 hton64(u64 v);
 

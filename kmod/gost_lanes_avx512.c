@@ -170,7 +170,7 @@ static void half_keys(const struct gost_lane *ln, __m256i key[8], u32 words[8][8
 	unsigned int l, j;
 
 	for (j = 0; j < 8; j++)
-		mix[j] = _mm256_set1_epi32((int)gost_lanes_le32(gost_frame_mix_key + 4 * j));
+		mix[j] = _mm256_set1_epi32((int)gost_get_le32(gost_frame_mix_key + 4 * j));
 	for (l = 0; l < 8; l++)
 		gost_lanes_counter_words(ln[l].counter, &words[0][l], &words[1][l]);
 	n1 = _mm256_loadu_si256((const __m256i *)words[0]);
@@ -182,8 +182,8 @@ static void half_keys(const struct gost_lane *ln, __m256i key[8], u32 words[8][8
 		const struct gost_ctx *ctx = ln[l].ctx;
 		u8 x[8];
 
-		gost_lanes_put_le32(x, words[0][l]);
-		gost_lanes_put_le32(x + 4, words[1][l]);
+		gost_put_le32(x, words[0][l]);
+		gost_put_le32(x + 4, words[1][l]);
 		for (j = 0; j < 8; j++)
 			words[j][l] = ctx->w[j][x[j]];
 		memzero_explicit(x, sizeof(x));
@@ -205,8 +205,8 @@ static void half_start(const struct gost_lane *ln, struct avx_half *h)
 	unsigned int l;
 
 	for (l = 0; l < 8; l++) {
-		v[0][l] = gost_lanes_le32(ln[l].ctx->iv);
-		v[1][l] = gost_lanes_le32(ln[l].ctx->iv + 4);
+		v[0][l] = gost_get_le32(ln[l].ctx->iv);
+		v[1][l] = gost_get_le32(ln[l].ctx->iv + 4);
 		v[2][l] = ln[l].len;
 		v[3][l] = ln[l].mac_blocks;
 	}

@@ -76,19 +76,6 @@ static inline void gost_lane_put(const struct gost_lane *l, u32 i, const u8 out[
 		memcpy(l->data + 8 * i, out, l->len - 8 * i);
 }
 
-static inline u32 gost_lanes_le32(const u8 *p)
-{
-	return (u32)p[0] | (u32)p[1] << 8 | (u32)p[2] << 16 | (u32)p[3] << 24;
-}
-
-static inline void gost_lanes_put_le32(u8 *p, u32 v)
-{
-	p[0] = (u8)v;
-	p[1] = (u8)(v >> 8);
-	p[2] = (u8)(v >> 16);
-	p[3] = (u8)(v >> 24);
-}
-
 /*
  * Bytes of block i that decryption turns into plain data, as a mask of the
  * block's words: after them come trailer and padding, which the MAC takes

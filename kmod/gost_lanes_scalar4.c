@@ -89,7 +89,7 @@ static void frame_keys(const struct gost_lane *lane, const struct gost_tables *t
 	unsigned int l, i;
 
 	for (i = 0; i < 8; i++)
-		mix[i] = gost_lanes_le32(gost_frame_mix_key + 4 * i);
+		mix[i] = gost_get_le32(gost_frame_mix_key + 4 * i);
 	for (l = 0; l < 4; l++)
 		gost_lanes_counter_words(lane[l].counter, &c1[l], &c2[l]);
 	crypt4(mix, mix, mix, mix, t, c1, c2, false);
@@ -98,8 +98,8 @@ static void frame_keys(const struct gost_lane *lane, const struct gost_tables *t
 		const u32 *k = ctx->key;
 		u8 x[8];
 
-		gost_lanes_put_le32(x, c1[l]);
-		gost_lanes_put_le32(x + 4, c2[l]);
+		gost_put_le32(x, c1[l]);
+		gost_put_le32(x + 4, c2[l]);
 		/* The eight W words are four blocks under the context's key. */
 		for (i = 0; i < 4; i++) {
 			n1[i] = ctx->w[2 * i][x[2 * i]];
@@ -152,8 +152,8 @@ void gost_lanes_scalar4(struct gost_lanes_group *g, unsigned int first,
 
 	frame_keys(lane, g->t, w);
 	for (l = 0; l < 4; l++) {
-		r1[l] = gost_lanes_le32(lane[l].ctx->iv);
-		r2[l] = gost_lanes_le32(lane[l].ctx->iv + 4);
+		r1[l] = gost_get_le32(lane[l].ctx->iv);
+		r2[l] = gost_get_le32(lane[l].ctx->iv + 4);
 	}
 	for (i = 0; i < steps; i++) {
 		u32 x1[4], x2[4], e1[4], e2[4], m1[4], m2[4];
@@ -161,8 +161,8 @@ void gost_lanes_scalar4(struct gost_lanes_group *g, unsigned int first,
 		for (l = 0; l < 4; l++) {
 			const u8 *p = gost_lane_src(&lane[l], i);
 
-			x1[l] = gost_lanes_le32(p);
-			x2[l] = gost_lanes_le32(p + 4);
+			x1[l] = gost_get_le32(p);
+			x2[l] = gost_get_le32(p + 4);
 			if (!dec) {
 				q1[l] = x1[l];
 				q2[l] = x2[l];
@@ -182,8 +182,8 @@ void gost_lanes_scalar4(struct gost_lanes_group *g, unsigned int first,
 				s1[l] = m1[l];
 				s2[l] = m2[l];
 			}
-			gost_lanes_put_le32(out, e1[l] ^ x1[l]);
-			gost_lanes_put_le32(out + 4, e2[l] ^ x2[l]);
+			gost_put_le32(out, e1[l] ^ x1[l]);
+			gost_put_le32(out + 4, e2[l] ^ x2[l]);
 			gost_lane_put(ln, i, out);
 			if (dec) {
 				q1[l] = x1[l] ^ (e1[l] & gost_lanes_plain_mask(ln->len, i, 0));
@@ -198,8 +198,8 @@ void gost_lanes_scalar4(struct gost_lanes_group *g, unsigned int first,
 	}
 	for (l = 0; l < 4; l++)
 		if (lane[l].mac) {
-			gost_lanes_put_le32(lane[l].mac, s1[l]);
-			gost_lanes_put_le32(lane[l].mac + 4, s2[l]);
+			gost_put_le32(lane[l].mac, s1[l]);
+			gost_put_le32(lane[l].mac + 4, s2[l]);
 		}
 	memzero_explicit(s1, sizeof(s1));
 	memzero_explicit(s2, sizeof(s2));
