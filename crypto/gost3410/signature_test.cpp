@@ -66,8 +66,10 @@ int check(Crypto::Sig_Context &ctx, const Bytes &pub, const Bytes &message, cons
   return ctx.check(pub.data(), h, sig.data());
 }
 
-// ---- libgcrypt on GOST2001-CryptoPro-A: value = digest reversed, (r, s)
-// big-endian, public point 04 || x || y.
+// ---- libgcrypt: value = digest reversed, (r, s) big-endian, public point
+// 04 || x || y.
+
+constexpr const char *kProA = "GOST2001-CryptoPro-A";
 
 gcry_sexp_t sexp(const char *format, const Bytes &a, const Bytes &b = {}) {
   gcry_sexp_t s = nullptr;
@@ -91,9 +93,14 @@ Bytes gcry_point(const Bytes &pub) {  // ours: y then x
   return q;
 }
 
-bool gcry_verifies(const Bytes &pub, const Bytes &message, const Bytes &sig) {
+// "(... (ecc (curve \"<curve>\") (<field> %b)))"
+std::string key_format(const char *kind, const char *curve, const char *field) {
+  return std::string("(") + kind + " (ecc (curve \"" + curve + "\") (" + field + " %b)))";
+}
+
+bool gcry_verifies(const Bytes &pub, const Bytes &message, const Bytes &sig, const char *curve = kProA) {
   init_gcrypt();
-  gcry_sexp_t key = sexp("(public-key (ecc (curve \"GOST2001-CryptoPro-A\") (q %b)))", gcry_point(pub));
+  gcry_sexp_t key = sexp(key_format("public-key", curve, "q").c_str(), gcry_point(pub));
   gcry_sexp_t data = sexp("(data (flags gost) (value %b))", digest_value(message));
   const Bytes s(sig.begin(), sig.begin() + 32), r(sig.begin() + 32, sig.end());
   gcry_sexp_t sg = sexp("(sig-val (gost (r %b) (s %b)))", r, s);
@@ -117,9 +124,9 @@ Bytes mpi_bytes(gcry_sexp_t s, const char *token) {
   return out;
 }
 
-Bytes gcry_sign(const Bytes &priv, const Bytes &message) {
+Bytes gcry_sign(const Bytes &priv, const Bytes &message, const char *curve = kProA) {
   init_gcrypt();
-  gcry_sexp_t key = sexp("(private-key (ecc (curve \"GOST2001-CryptoPro-A\") (d %b)))", priv);
+  gcry_sexp_t key = sexp(key_format("private-key", curve, "d").c_str(), priv);
   gcry_sexp_t data = sexp("(data (flags gost) (value %b))", digest_value(message));
   gcry_sexp_t sig = nullptr;
   if (gcry_error_t err = gcry_pk_sign(&sig, data, key)) throw std::runtime_error(gcry_strerror(err));
@@ -130,11 +137,11 @@ Bytes gcry_sign(const Bytes &priv, const Bytes &message) {
   return out;
 }
 
-// k * (x, y) on CryptoPro-A by libgcrypt; ours layout (y then x).
-Bytes gcry_mul(const Bytes &k, const Bytes &pub) {
+// k * (x, y) by libgcrypt; ours layout (y then x).
+Bytes gcry_mul(const Bytes &k, const Bytes &pub, const char *curve = kProA) {
   init_gcrypt();
   gcry_ctx_t ctx;
-  if (gcry_mpi_ec_new(&ctx, nullptr, "GOST2001-CryptoPro-A")) throw std::runtime_error("curve");
+  if (gcry_mpi_ec_new(&ctx, nullptr, curve)) throw std::runtime_error("curve");
   gcry_mpi_t x = nullptr, y = nullptr, scalar = nullptr;
   gcry_mpi_scan(&x, GCRYMPI_FMT_USG, pub.data() + 32, 32, nullptr);
   gcry_mpi_scan(&y, GCRYMPI_FMT_USG, pub.data(), 32, nullptr);
@@ -156,6 +163,64 @@ Bytes gcry_mul(const Bytes &k, const Bytes &pub) {
   gcry_mpi_point_release(result);
   gcry_ctx_release(ctx);
   return out;
+}
+
+// (a * b + c * d) mod m by libgcrypt, every number 32 bytes big-endian.
+Bytes gcry_mul_add(const Bytes &a, const Bytes &b, const Bytes &c, const Bytes &d, const Bytes &m) {
+  init_gcrypt();
+  gcry_mpi_t v[5] = {};
+  const Bytes *in[5] = {&a, &b, &c, &d, &m};
+  for (int i = 0; i < 5; ++i) gcry_mpi_scan(&v[i], GCRYMPI_FMT_USG, in[i]->data(), in[i]->size(), nullptr);
+  gcry_mpi_t x = gcry_mpi_new(0), y = gcry_mpi_new(0);
+  gcry_mpi_mulm(x, v[0], v[1], v[4]);
+  gcry_mpi_mulm(y, v[2], v[3], v[4]);
+  gcry_mpi_addm(x, x, y, v[4]);
+  Bytes out(32);
+  unsigned char buf[64];
+  size_t n;
+  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, x);
+  std::copy(buf, buf + n, out.begin() + (32 - n));
+  for (gcry_mpi_t t : v) gcry_mpi_release(t);
+  gcry_mpi_release(x);
+  gcry_mpi_release(y);
+  return out;
+}
+
+Bytes small(unsigned v) {
+  Bytes out(32);
+  out[31] = std::uint8_t(v);
+  return out;
+}
+
+// The shared key on CryptoPro-A by libgcrypt: (UKM * d) * Q, hashed x then y,
+// each little-endian, with the CryptoPro parameters of the hash.
+Bytes gcry_vko(const Bytes &priv, const Bytes &peer_pub, const Bytes &ukm) {
+  const Bytes q(CryptoGostImpl::psetSigA.q, CryptoGostImpl::psetSigA.q + 32);
+  Bytes u(32);
+  std::reverse_copy(ukm.begin(), ukm.end(), u.end() - 8);
+  const Bytes k = gcry_mul(gcry_mul_add(u, priv, small(0), small(0), q), peer_pub);
+  Bytes hashed;
+  hashed.insert(hashed.end(), k.rbegin(), k.rbegin() + 32);  // x little-endian
+  hashed.insert(hashed.end(), k.rbegin() + 32, k.rend());    // y little-endian
+  Bytes out(32);
+  gcry_md_hash_buffer(GCRY_MD_GOSTR3411_CP, out.data(), hashed.data(), hashed.size());
+  return out;
+}
+
+struct Set {
+  Crypto::Sig_Context::ParamSet set;
+  const char *gcry_name;
+  const CryptoGostImpl::ParamRecord &record;
+};
+
+const Set kSets[] = {{Crypto::Sig_Context::CryptoProA, kProA, CryptoGostImpl::psetSigA},
+                     {Crypto::Sig_Context::TestParamSet, "GOST2001-test", CryptoGostImpl::psetTest}};
+
+Bytes random_below(const Bytes &q) {
+  for (;;) {
+    Bytes k = random_bytes(32);
+    if (k < q && k != small(0)) return k;
+  }
 }
 
 Bytes dump(const std::shared_ptr<Crypto::Key> &key) {
@@ -281,30 +346,22 @@ TEST(Signature, KeyAgreementIsSymmetricAndMatchesLibgcryptPoints) {
   const Bytes ab = dump(ctx->make_key(b.pub.data(), a.priv.data(), ukm.data()));
   EXPECT_EQ(ab, dump(ctx->make_key(a.pub.data(), b.priv.data(), ukm.data())));
   EXPECT_NE(ab, dump(ctx->make_key(a.pub.data(), b.priv.data(), other_ukm.data())));
+  EXPECT_EQ(to_hex(ab), to_hex(gcry_vko(a.priv, b.pub, ukm)));
+}
 
-  // The same key from libgcrypt's point (UKM * d_A) * Q_B, hashed x then y,
-  // each little-endian, with the CryptoPro parameter set.
-  init_gcrypt();
-  gcry_mpi_t u = nullptr, d = nullptr, q = nullptr;
-  const Bytes u_be(ukm.rbegin(), ukm.rend());
-  gcry_mpi_scan(&u, GCRYMPI_FMT_USG, u_be.data(), 8, nullptr);
-  gcry_mpi_scan(&d, GCRYMPI_FMT_USG, a.priv.data(), 32, nullptr);
-  gcry_mpi_scan(&q, GCRYMPI_FMT_USG, CryptoGostImpl::psetSigA.q, 32, nullptr);
-  gcry_mpi_t t = gcry_mpi_new(0);
-  gcry_mpi_mulm(t, u, d, q);
-  unsigned char tb[32] = {};
-  size_t n;
-  unsigned char buf[64];
-  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, t);
-  std::copy(buf, buf + n, tb + (32 - n));
-  for (gcry_mpi_t m : {u, d, q, t}) gcry_mpi_release(m);
-  const Bytes k = gcry_mul(Bytes(tb, tb + 32), b.pub);
-  Bytes hashed;
-  hashed.insert(hashed.end(), k.rbegin(), k.rbegin() + 32);  // x little-endian
-  hashed.insert(hashed.end(), k.rbegin() + 32, k.rend());    // y little-endian
-  Bytes expected(32);
-  gcry_md_hash_buffer(GCRY_MD_GOSTR3411_CP, expected.data(), hashed.data(), hashed.size());
-  EXPECT_EQ(to_hex(ab), to_hex(expected));
+TEST(Signature, KeyAgreementTakesAnyPrivateKeyBytesAsLibgcryptDoes) {
+  auto ctx = Crypto::create_sig_context();
+  const KeyPair b = key_pair(*ctx);
+  const Bytes q(CryptoGostImpl::psetSigA.q, CryptoGostImpl::psetSigA.q + 32);
+  Bytes q_plus_one = q;
+  q_plus_one[31] += 1;  // q is odd
+  const Bytes high_ukm = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  for (const Bytes &priv : {Bytes(32, 0xFF), q_plus_one, random_bytes(32)})
+    for (const Bytes &ukm : {high_ukm, random_bytes(8)}) {
+      SCOPED_TRACE(to_hex(priv) + " " + to_hex(ukm));
+      EXPECT_EQ(to_hex(dump(ctx->make_key(b.pub.data(), priv.data(), ukm.data()))),
+                to_hex(gcry_vko(priv, b.pub, ukm)));
+    }
 }
 
 TEST(Signature, KeyAgreementRefusesPointsOffTheCurve) {
@@ -332,5 +389,61 @@ TEST(Signature, BasePointsLieOnTheirCurves) {
     const KeyPair a = key_pair(*ctx);
     const Bytes ukm = {7, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_NO_THROW(ctx->make_key(a.pub.data(), a.priv.data(), ukm.data()));
+  }
+}
+
+TEST(Signature, DifferentialWithLibgcryptOnRandomKeysAndMessages) {
+  for (const Set &set : kSets) {
+    SCOPED_TRACE(set.gcry_name);
+    auto ctx = Crypto::create_sig_context();
+    ctx->set_params(set.set);
+    const Bytes base = concat(Bytes(set.record.y, set.record.y + 32), Bytes(set.record.x, set.record.x + 32));
+    for (int round = 0; round < 12; ++round) {
+      const KeyPair k = key_pair(*ctx);
+      EXPECT_EQ(to_hex(k.pub), to_hex(gcry_mul(k.priv, base, set.gcry_name)));
+      const Bytes message = random_bytes(prng()() % 300);
+      const Bytes ours = sign(*ctx, k.priv, message), theirs = gcry_sign(k.priv, message, set.gcry_name);
+      EXPECT_TRUE(gcry_verifies(k.pub, message, ours, set.gcry_name));
+      EXPECT_EQ(0, check(*ctx, k.pub, message, theirs));
+      Bytes tampered = theirs;
+      tampered[prng()() % 64] ^= std::uint8_t(1u << (prng()() % 8));
+      EXPECT_NE(0, check(*ctx, k.pub, message, tampered));
+      tampered = ours;
+      tampered[prng()() % 64] ^= std::uint8_t(1u << (prng()() % 8));
+      EXPECT_FALSE(gcry_verifies(k.pub, message, tampered, set.gcry_name));
+    }
+  }
+}
+
+// With the nonce draws given, the signature is the formula's, computed by
+// libgcrypt: r = x(kP) mod q, s = (r d + k e) mod q, for private keys of any
+// 32 bytes (q and above included), draws of 0 and >= q refused.
+TEST(Signature, SigningFollowsTheDefinitionForAnyKeyAndNonceDraws) {
+  for (const Set &set : kSets) {
+    SCOPED_TRACE(set.gcry_name);
+    const Bytes q(set.record.q, set.record.q + 32);
+    const Bytes base = concat(Bytes(set.record.y, set.record.y + 32), Bytes(set.record.x, set.record.x + 32));
+    for (const Bytes &d : {Bytes(32, 0xFF), q, random_bytes(32), random_below(q)}) {
+      const Bytes k = random_below(q);
+      const std::vector<Bytes> draws = {small(0), q, Bytes(32, 0xFF), k};
+      std::size_t next = 0;
+      DigSig ctx([&](unsigned char *buf, unsigned len) {
+        ASSERT_EQ(len, 32u);
+        ASSERT_LT(next, draws.size());
+        std::memcpy(buf, draws[next++].data(), 32);
+      });
+      ctx.set_params(set.set);
+      const Bytes e = random_bytes(32);  // may be q or more: reduced
+      Bytes sig(64);
+      auto h = digest_for(e);
+      ctx.sign(d.data(), h, sig.data());
+      EXPECT_EQ(next, draws.size());
+
+      const Bytes point = gcry_mul(k, base, set.gcry_name);
+      const Bytes r = gcry_mul_add(Bytes(point.begin() + 32, point.end()), small(1), small(0), small(0), q);
+      const Bytes e_mod_q = gcry_mul_add(e, small(1), small(0), small(0), q);
+      const Bytes s = gcry_mul_add(r, d, k, e_mod_q, q);
+      EXPECT_EQ(to_hex(sig), to_hex(concat(s, r)));
+    }
   }
 }
