@@ -22,6 +22,7 @@
 #include "kmod/live_module.h"
 #include "kmod/peer/gcrypt_gost.h"
 #include "kmod/peer/peer.h"
+#include "kmod/stbuff.h"
 
 namespace {
 
@@ -127,13 +128,92 @@ struct Direction {
   int lost = 0, bad = 0;
 };
 
+// Line to responder: while the ring refuses, the writer waits a little
+// rather than spin on the processor the sending thread needs.
+void run_out(kmod_live::Line &line, Responder &responder, const Bytes &frame, const crypt_setup &keys, bool check,
+             Direction &out) {
+  std::vector<uint8_t> store(static_cast<size_t>(kFrames) * 2048);
+  std::vector<int> lens(kFrames);
+  auto t0 = Clock::now();
+  std::thread writer([&] {
+    for (int i = 0; i < kFrames; ++i)
+      while (line.write(frame) < 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
+  });
+  int received = responder.receive(store, lens, kFrames, 1000);
+  double secs = seconds_since(t0);
+  writer.join();
+  if (received) out.best = std::min(out.best, secs * kFrames / received);
+  out.lost += kFrames - received;
+  kmod_peer::Peer peer(keys);
+  for (int i = 0; i < (check ? received : 0); ++i) {
+    const uint8_t *d = &store[static_cast<size_t>(i) * 2048];
+    auto opened = peer.open({d, static_cast<size_t>(lens[static_cast<size_t>(i)])});
+    out.bad += opened.error != kmod_peer::OpenError::none || opened.frame != frame;
+  }
+}
+
+// Responder to line, at most 512 datagrams in flight (the inbound ring
+// admits 1,019).
+void run_in(kmod_live::Line &line, Responder &responder, uint16_t local, const std::vector<Bytes> &datagrams,
+            const Bytes &frame, Direction &in) {
+  std::atomic<int> delivered{0};
+  std::atomic<bool> done{false};
+  auto t0 = Clock::now();
+  std::thread sender([&] {
+    size_t sent = 0;
+    while (sent < datagrams.size() && !done) {
+      size_t room = 512 - std::min<size_t>(512, sent - static_cast<size_t>(delivered.load()));
+      if (room < 32) {
+        std::this_thread::yield();
+        continue;
+      }
+      size_t to = std::min(datagrams.size(), sent + room);
+      responder.send(datagrams, sent, to, local);
+      sent = to;
+    }
+  });
+  int n = 0;
+  double secs = 0;
+  for (; n < kFrames; ++n) {
+    Bytes f = line.read(1000);
+    if (f.empty()) break;
+    in.bad += f != frame;
+    delivered.store(n + 1);
+    secs = seconds_since(t0);
+  }
+  done = true;
+  sender.join();
+  // Lost datagrams stall the window for the read's patience: the rate
+  // counts up to the last frame delivered.
+  if (n) in.best = std::min(in.best, secs * kFrames / n);
+  in.lost += kFrames - n;
+  while (!line.read(50).empty()) {
+  }
+}
+
+// Datagrams the system's UDP sockets dropped for want of buffer room.
+long udp_rcvbuf_errors() {
+  std::FILE *f = std::fopen("/proc/net/snmp", "r");
+  char line[1024];
+  long values[16] = {};
+  int seen = 0;
+  while (f && std::fgets(line, sizeof(line), f))
+    if (!std::strncmp(line, "Udp: ", 5) && ++seen == 2)
+      std::sscanf(line + 5, "%ld %ld %ld %ld %ld", &values[0], &values[1], &values[2], &values[3], &values[4]);
+  if (f) std::fclose(f);
+  return values[4];
+}
+
 }  // namespace
 
-int main() {
+// tunnel_bench [out|in]: both directions unless one is named.
+int main(int argc, char **argv) {
   using namespace kmod_live;
+  const bool do_out = argc < 2 || !std::strcmp(argv[1], "out"), do_in = argc < 2 || !std::strcmp(argv[1], "in");
   const crypt_setup keys = bench_keys();
   if (init_module()) return 1;
   std::printf("lanes kernel: %s\n", gost_lanes_kind());
+  const long socket_drops_before = udp_rcvbuf_errors();
   double ref = 1e9;
   Direction out, in;
   {
@@ -143,83 +223,22 @@ int main() {
     // The inbound datagrams, made once: each round has a session of its own,
     // its counters starting afresh.
     std::vector<Bytes> datagrams;
-    {
+    if (do_in) {
       kmod_peer::Peer peer(keys);
       for (int i = 0; i < kFrames; ++i) datagrams.push_back(peer.protect(frame));
     }
-    traffic_stats st{};
-
     for (int round = 0; round < kRounds; ++round) {
       uint16_t local = free_port();
       Line line(0);
       if (line.create(1, server.port(), local) || line.ioctl(TTYSIM_SETUP_KEYS, &keys)) return 1;
-      kmod_peer::Peer peer(keys);
       ref = std::min(ref, reference_seconds(keys));
-
-      // Line to responder: while the ring refuses, the writer waits a little
-      // rather than spin on the processor the sending thread needs.
-      std::vector<uint8_t> store(static_cast<size_t>(kFrames) * 2048);
-      std::vector<int> lens(kFrames);
-      auto t0 = Clock::now();
-      std::thread writer([&] {
-        for (int i = 0; i < kFrames; ++i)
-          while (line.write(frame) < 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
-      });
-      int received = responder.receive(store, lens, kFrames, 1000);
-      double secs = seconds_since(t0);
-      writer.join();
-      if (received) out.best = std::min(out.best, secs * kFrames / received);
-      out.lost += kFrames - received;
-      // The responder opens every datagram of the first round.
-      for (int i = 0; i < (round ? 0 : received); ++i) {
-        const uint8_t *d = &store[static_cast<size_t>(i) * 2048];
-        auto opened = peer.open({d, static_cast<size_t>(lens[static_cast<size_t>(i)])});
-        out.bad += opened.error != kmod_peer::OpenError::none || opened.frame != frame;
-      }
-
+      if (do_out) run_out(line, responder, frame, keys, round == 0, out);
       ref = std::min(ref, reference_seconds(keys));
-
-      // Responder to line, at most 512 datagrams in flight (the inbound
-      // ring admits 1,019).
-      std::atomic<int> delivered{0};
-      std::atomic<bool> done{false};
-      t0 = Clock::now();
-      std::thread sender([&] {
-        size_t sent = 0;
-        while (sent < datagrams.size() && !done) {
-          size_t room = 512 - std::min<size_t>(512, sent - static_cast<size_t>(delivered.load()));
-          if (room < 32) {
-            std::this_thread::yield();
-            continue;
-          }
-          size_t to = std::min(datagrams.size(), sent + room);
-          responder.send(datagrams, sent, to, local);
-          sent = to;
-        }
-      });
-      int n = 0;
-      for (; n < kFrames; ++n) {
-        Bytes f = line.read(1000);
-        if (f.empty()) break;
-        in.bad += f != frame;
-        delivered.store(n + 1);
-        secs = seconds_since(t0);
-      }
-      done = true;
-      sender.join();
-      // Lost datagrams stall the window for the read's patience: the rate
-      // counts up to the last frame delivered.
-      if (n) in.best = std::min(in.best, secs * kFrames / n);
-      in.lost += kFrames - n;
-      while (!line.read(50).empty()) {
-      }
-      traffic_stats add = line.stats();
-      st.frames_sent += add.frames_sent;
-      st.frames_received += add.frames_received;
+      if (do_in) run_in(line, responder, local, datagrams, frame, in);
     }
-    std::printf("session counters: %llu frames sent, %llu received\n",
-                static_cast<unsigned long long>(st.frames_sent), static_cast<unsigned long long>(st.frames_received));
   }
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
   cleanup_module();
 
   const double ref_mb = kFrame / ref / 1e6;
@@ -229,7 +248,9 @@ int main() {
     std::printf("%-36s %8.0f frames/s %8.1f MB/s  %5.2fx libgcrypt CFB   lost %d, wrong %d\n", what,
                 kFrames / d.best, mb, mb / ref_mb, d.lost, d.bad);
   };
-  report("out: line -> ring -> crypter -> UDP", out);
-  report("in:  UDP -> ring -> crypter -> line", in);
+  if (do_out) report("out: line -> ring -> crypter -> UDP", out);
+  if (do_in) report("in:  UDP -> ring -> crypter -> line", in);
+  std::printf("dropped: %u at the inbound ring, %ld in UDP receive buffers (whole system)\n", drops.inbound,
+              udp_rcvbuf_errors() - socket_drops_before);
   return 0;
 }
