@@ -176,6 +176,8 @@ static void run_group(struct lanes_scratch *s, enum gost_lanes_variant v)
 		run_vector(g, &s->work);
 		return;
 	}
+#else
+	(void)v;	/* only the scalar kernels here */
 #endif
 	/* Four lanes at a time; a lone frame left over goes the per-frame way. */
 	for (i = 0; i < g->n; i += 4) {
