@@ -41,7 +41,7 @@ std::shared_ptr<Key> load_key(const void *key, const void *mask) {
   Wiped<std::uint32_t[8]> masked_words, mask_words;
   std::memcpy(masked_words.value, key, 32);
   std::memcpy(mask_words.value, mask, 32);
-  return std::make_shared<GostKey>(masked_words.value, mask_words.value);
+  return std::make_shared<GostKey>(masked_words.value, mask_words.value, default_masks());
 }
 
 std::shared_ptr<Key> generate_key() {

@@ -6,6 +6,7 @@
 
 #include "crypto/gost28147/gost_base.h"
 #include "crypto/gost28147/sbox.h"
+#include "crypto/reference_gost.h"
 #include "crypto/testing.h"
 
 using namespace CryptoTesting;
@@ -403,4 +404,163 @@ TEST(DerivedKey, RetriesContinueOrRestartTheGamma) {
               expected_derived(master, 42, restarted));
     ++retried;
   }
+}
+
+// ---- new paths against the textbook cipher: random S-boxes, every length
+
+namespace {
+
+Bytes random_sbox() { return random_bytes(64); }
+
+std::shared_ptr<Crypto::Key> key_with_packed_sbox(const Bytes &material, const Bytes &packed) {
+  auto key = masked_form(material, random_bytes(32));
+  key->set_sbox(packed.data());
+  return key;
+}
+
+Bytes ecb(const std::shared_ptr<Crypto::Key> &key, Bytes data, bool encrypt) {
+  auto ctx = Crypto::create_ecb_context(key);
+  if (encrypt)
+    ctx->encrypt(data.data(), data.data(), unsigned(data.size()));
+  else
+    ctx->decrypt(data.data(), data.data(), unsigned(data.size()));
+  return data;
+}
+
+// A fixed sequence of re-masking words, counting what was drawn.
+struct CountingMasks final : CryptoGostImpl::MaskSource {
+  std::uint32_t next = 0x9e3779b9;
+  unsigned drawn = 0;
+  void draw(std::uint32_t *words, unsigned n) override {
+    for (unsigned i = 0; i < n; ++i) words[i] = next += 0x7f4a7c15;
+    drawn += n;
+  }
+};
+
+}  // namespace
+
+TEST(Reference, AgreesWithLibgcryptOnTheNamedSBoxes) {
+  for (const char *s : kSBoxes) {
+    SCOPED_TRACE(s);
+    const Bytes &box = sbox(s);
+    for (std::size_t len : {8, 64, 1408}) {
+      const Bytes material = random_bytes(32), iv = random_bytes(8), data = random_bytes(len);
+      Bytes block(data.begin(), data.begin() + 8);
+      CryptoReference::encrypt(box.data(), material.data(), block.data());
+      EXPECT_EQ(block, gcry_cipher(s, GCRY_CIPHER_MODE_ECB, material, {}, Bytes(data.begin(), data.begin() + 8)));
+      CryptoReference::decrypt(box.data(), material.data(), block.data());
+      EXPECT_EQ(block, Bytes(data.begin(), data.begin() + 8));
+      EXPECT_EQ(CryptoReference::cfb(box.data(), material.data(), iv.data(), data, true),
+                gcry_cipher(s, GCRY_CIPHER_MODE_CFB, material, iv, data));
+      const Bytes mac = CryptoReference::imit(box.data(), material.data(), data);
+      EXPECT_EQ(Bytes(mac.begin(), mac.begin() + 4), gcry_imit(s, material, data));
+    }
+  }
+}
+
+TEST(RandomSBoxes, EveryModeAgreesWithTheReference) {
+  for (int round = 0; round < 12; ++round) {
+    const Bytes box = random_sbox(), material = random_bytes(32), iv = random_bytes(8);
+    auto key = key_with_packed_sbox(material, box);
+    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 63, 64, 65, 1407, 1408, 1409}) {
+      SCOPED_TRACE("round " + std::to_string(round) + " length " + std::to_string(len));
+      const Bytes data = random_bytes(len);
+      const Bytes expected = CryptoReference::cfb(box.data(), material.data(), iv.data(), data, true);
+      EXPECT_EQ(cfb_in_pieces(*Crypto::create_cfb_context(key, iv.data()), data, true), expected);
+      EXPECT_EQ(cfb_in_pieces(*Crypto::create_cfb_context(key, iv.data()), expected, false), data);
+      auto mac = Crypto::create_imit_context(key);
+      mac->imit(data.data(), unsigned(len), 1);
+      EXPECT_EQ(imit_bytes(*mac), CryptoReference::imit(box.data(), material.data(), data));
+      if (len % 8 == 0) {
+        Bytes blocks = data;
+        for (std::size_t at = 0; at < len; at += 8) CryptoReference::encrypt(box.data(), material.data(), &blocks[at]);
+        EXPECT_EQ(ecb(key, data, true), blocks);
+        EXPECT_EQ(ecb(key, blocks, false), data);
+      }
+    }
+  }
+}
+
+TEST(RandomSBoxes, TheProcessWideSBoxCanBeAnyTable) {
+  const Bytes box = random_sbox(), material = random_bytes(32), data = random_bytes(100), iv = random_bytes(8);
+  auto key = Crypto::load_key(material.data(), nullptr);
+  auto cfb = Crypto::create_cfb_context(key, iv.data());
+  Crypto::GOST_set_sbox(box.data());
+  Bytes out(data.size());
+  cfb->encrypt(data.data(), out.data(), unsigned(data.size()));
+  auto mac = Crypto::create_imit_context(key);
+  mac->imit(data.data(), unsigned(data.size()), 1);
+  const Bytes tag = imit_bytes(*mac);
+  Crypto::GOST_set_sbox(CryptoGostImpl::sbox_verba);
+  EXPECT_EQ(out, CryptoReference::cfb(box.data(), material.data(), iv.data(), data, true));
+  EXPECT_EQ(tag, CryptoReference::imit(box.data(), material.data(), data));
+}
+
+TEST(FreshKeys, EveryLengthAgreesWithLibgcrypt) {
+  for (const char *s : kSBoxes) {
+    for (std::size_t len = 0; len <= 300; ++len) {
+      SCOPED_TRACE(std::string(s) + " length " + std::to_string(len));
+      const Bytes material = random_bytes(32), iv = random_bytes(8), data = random_bytes(len);
+      auto key = key_with_sbox(material, s);
+      Bytes out(len);
+      Crypto::create_cfb_context(key, iv.data())->encrypt(data.data(), out.data(), unsigned(len));
+      ASSERT_EQ(out, gcry_cipher(s, GCRY_CIPHER_MODE_CFB, material, iv, data));
+      if (len == 0) continue;
+      auto mac = Crypto::create_imit_context(key);
+      mac->imit(data.data(), unsigned(len), 1);
+      ASSERT_EQ(mac->result(), le32(gcry_imit(s, material, data)));
+    }
+  }
+}
+
+TEST(Keys, ReMaskingWordsComeFromTheSourcePassedIn) {
+  const Bytes material = random_bytes(32), iv = random_bytes(8), data = random_bytes(40);
+  std::uint32_t words[8];
+  std::memcpy(words, material.data(), 32);
+  CountingMasks masks;
+  CountingMasks replay = masks;
+  auto key = std::make_shared<GostKey>(words, &masks);
+  EXPECT_EQ(masks.drawn, 8u);
+
+  std::uint32_t masked[8], mask[8], expected[8];
+  key->dump_masked(masked, mask);
+  replay.draw(expected, 8);
+  for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(mask[i], expected[i]);
+    EXPECT_EQ(masked[i], words[i] + expected[i]);
+  }
+  // No source: the key stays as given.
+  auto unmasked = std::make_shared<GostKey>(words, nullptr);
+  unmasked->dump_masked(masked, mask);
+  EXPECT_EQ(0, std::memcmp(masked, words, 32));
+  EXPECT_EQ(Bytes(reinterpret_cast<std::uint8_t *>(mask), reinterpret_cast<std::uint8_t *>(mask) + 32), Bytes(32));
+
+  // Masks never change a result.
+  Bytes a(data.size()), b(data.size());
+  Crypto::create_cfb_context(key, iv.data())->encrypt(data.data(), a.data(), unsigned(data.size()));
+  Crypto::create_cfb_context(unmasked, iv.data())->encrypt(data.data(), b.data(), unsigned(data.size()));
+  EXPECT_EQ(a, b);
+}
+
+TEST(Keys, DefaultMasksDifferFromKeyToKey) {
+  const Bytes material = random_bytes(32);
+  Bytes masked_a(32), mask_a(32), masked_b(32), mask_b(32);
+  Crypto::load_key(material.data(), nullptr)->dump_masked(masked_a.data(), mask_a.data());
+  Crypto::load_key(material.data(), nullptr)->dump_masked(masked_b.data(), mask_b.data());
+  EXPECT_NE(mask_a, mask_b);
+  EXPECT_NE(mask_a, Bytes(32));
+  EXPECT_NE(masked_a, material);
+}
+
+TEST(Keys, SBoxTablesAreSharedAndOutliveTheirCacheEntry) {
+  const Bytes first = random_sbox(), material = random_bytes(32), block = random_bytes(8);
+  auto a = key_with_packed_sbox(material, first), b = key_with_packed_sbox(material, first);
+  EXPECT_EQ(std::static_pointer_cast<GostKey>(a)->sbox(), std::static_pointer_cast<GostKey>(b)->sbox());
+  // Many other S-boxes push the first out of the shared set; its keys keep it.
+  for (int i = 0; i < 40; ++i) key_with_packed_sbox(material, random_sbox());
+  Bytes expected = block;
+  CryptoReference::encrypt(first.data(), material.data(), expected.data());
+  EXPECT_EQ(ecb(a, block, true), expected);
+  auto c = key_with_packed_sbox(material, first);
+  EXPECT_EQ(ecb(c, block, true), expected);
 }

@@ -1,28 +1,49 @@
 #include "crypto/gost28147/gost_base.h"
 
-#include "crypto/random/random.h"
+#include <bit>
 
 namespace CryptoGostImpl {
 
-std::uint8_t GostBase::tab1[256], GostBase::tab2[256], GostBase::tab3[256], GostBase::tab4[256];
 int GostBase::sbox_set = 0;
 
-// No source stands behind it: the generator arms re-masking itself.
-static void init_prng() {}
+namespace {
 
-GostBase::GostBase(const std::shared_ptr<GostKey> &key) : key_(key) {
-  if (const ExpandedSBox *own = key_->sbox()) {
-    t0_ = own->t[0];
-    t1_ = own->t[1];
-    t2_ = own->t[2];
-    t3_ = own->t[3];
-    return;
+RoundTables process_round_tables;
+
+// Four chains side by side: lane l runs n2 ^= f(n1 + k), n1 ^= f(n2 + k').
+struct Lanes4 {
+  std::uint32_t n1[4], n2[4];
+
+  inline void rounds(const RoundTables &t, const std::uint32_t keys[4][8], int j, int j2) {
+#pragma GCC unroll 4
+    for (int l = 0; l < 4; ++l) n2[l] ^= round_f(t, n1[l] + keys[l][j]);
+#pragma GCC unroll 4
+    for (int l = 0; l < 4; ++l) n1[l] ^= round_f(t, n2[l] + keys[l][j2]);
   }
+};
+
+}  // namespace
+
+void encrypt4_plain(const RoundTables &t, const std::uint32_t keys[4][8], std::uint64_t blocks[4]) {
+  Lanes4 s;
+  for (int l = 0; l < 4; ++l) {
+    s.n1[l] = std::uint32_t(blocks[l]);
+    s.n2[l] = std::uint32_t(blocks[l] >> 32);
+  }
+  for (int pass = 0; pass < 3; ++pass) {
+#pragma GCC unroll 4
+    for (int j = 0; j < 8; j += 2) s.rounds(t, keys, j, j + 1);
+  }
+#pragma GCC unroll 4
+  for (int j = 7; j > 0; j -= 2) s.rounds(t, keys, j, j - 1);
+  for (int l = 0; l < 4; ++l) blocks[l] = std::uint64_t(s.n1[l]) << 32 | s.n2[l];
+}
+
+GostBase::GostBase(const std::shared_ptr<GostKey> &key)
+    : key_(key), masked_(key->masked()), mask_(key->mask()), tables_(key->sbox()) {
+  if (tables_) return;
   if (!sbox_set) contract_violation("sbox_set");
-  t0_ = tab1;
-  t1_ = tab2;
-  t2_ = tab3;
-  t3_ = tab4;
+  tables_ = &process_round_tables;
 }
 
 void GostBase::expand_tab(const std::uint8_t *sbox, int column, std::uint8_t *out) {
@@ -30,17 +51,19 @@ void GostBase::expand_tab(const std::uint8_t *sbox, int column, std::uint8_t *ou
     out[v] = std::uint8_t((sbox[4 * (v >> 4) + column] & 0xF0) | (sbox[4 * (v & 0x0F) + column] & 0x0F));
 }
 
-void GostBase::expand(const std::uint8_t *sbox, ExpandedSBox &out) {
-  for (int c = 0; c < 4; ++c) expand_tab(sbox, c, out.t[c]);
+void GostBase::expand(const std::uint8_t *sbox, RoundTables &out) {
+  std::uint8_t column[256];
+  for (int c = 0; c < 4; ++c) {
+    expand_tab(sbox, c, column);
+    for (int v = 0; v < 256; ++v) out.t[c][v] = std::rotl(std::uint32_t(column[v]) << (8 * c), 11);
+  }
 }
 
+const RoundTables &GostBase::process_tables() { return process_round_tables; }
+
 void GostBase::set_sbox(const std::uint8_t *sbox) {
-  expand_tab(sbox, 0, tab1);
-  expand_tab(sbox, 1, tab2);
-  expand_tab(sbox, 2, tab3);
-  expand_tab(sbox, 3, tab4);
+  expand(sbox, process_round_tables);
   sbox_set = 1;
-  init_prng();
 }
 
 }  // namespace CryptoGostImpl

@@ -1,5 +1,6 @@
-// One 64-bit block through GOST 28147-89 on a masked key: each round adds
-// the masked key word and subtracts the mask, never forming the key word.
+// One 64-bit block through GOST 28147-89 on a masked key. A round takes the
+// key word as masked - mask, loaded afresh each round and used at once, so
+// the plain word lives only in a register, never in memory.
 #pragma once
 
 #include <cstdint>
@@ -10,95 +11,110 @@
 
 namespace CryptoGostImpl {
 
+// T_c[b] = S-box output of byte c of the word, in its place and already
+// rotated left by 11: a round is four lookups and three XORs.
+inline std::uint32_t round_f(const RoundTables &t, std::uint32_t x) {
+  return t.t[0][x & 0xFF] ^ t.t[1][(x >> 8) & 0xFF] ^ t.t[2][(x >> 16) & 0xFF] ^ t.t[3][x >> 24];
+}
+
+// The key word of round j. The empty volatile asm keeps the compiler from
+// computing all eight words once and spilling them to the stack.
+inline std::uint32_t key_word(const std::uint32_t *masked, const std::uint32_t *mask, int j) {
+  std::uint32_t m = mask[j];
+  asm volatile("" : "+r"(m));
+  return masked[j] - m;
+}
+
+// A block as one number: low half N1, high half N2 (the bytes little-endian).
+// 32 rounds; the result is laid out the same way.
+inline std::uint64_t encrypt64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                               std::uint64_t block) {
+  std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
+  for (int pass = 0; pass < 3; ++pass) {
+#pragma GCC unroll 4
+    for (int j = 0; j < 8; j += 2) {
+      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+      n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
+    }
+  }
+#pragma GCC unroll 4
+  for (int j = 7; j > 0; j -= 2) {
+    n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+    n1 ^= round_f(t, n2 + key_word(masked, mask, j - 1));
+  }
+  return std::uint64_t(n1) << 32 | n2;
+}
+
+inline std::uint64_t decrypt64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                               std::uint64_t block) {
+  std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
+#pragma GCC unroll 4
+  for (int j = 0; j < 8; j += 2) {
+    n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+    n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
+  }
+  for (int pass = 0; pass < 3; ++pass) {
+#pragma GCC unroll 4
+    for (int j = 7; j > 0; j -= 2) {
+      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+      n1 ^= round_f(t, n2 + key_word(masked, mask, j - 1));
+    }
+  }
+  return std::uint64_t(n1) << 32 | n2;
+}
+
+// The imito-insert step: 16 rounds, no final swap.
+inline std::uint64_t imit64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                            std::uint64_t block) {
+  std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
+  for (int pass = 0; pass < 2; ++pass) {
+#pragma GCC unroll 4
+    for (int j = 0; j < 8; j += 2) {
+      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+      n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
+    }
+  }
+  return std::uint64_t(n2) << 32 | n1;
+}
+
+// Four blocks under four plain keys at once (the hash step keys and the
+// mask stream): independent chains, so the rounds overlap.
+void encrypt4_plain(const RoundTables &t, const std::uint32_t keys[4][8], std::uint64_t blocks[4]);
+
+inline std::uint64_t load_le64(const void *p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline void store_le64(void *p, std::uint64_t v) { std::memcpy(p, &v, 8); }
+
 class GostBase {
  public:
   explicit GostBase(const std::shared_ptr<GostKey> &key);
 
-  void encrypt_block(void *block) const {
-    std::uint32_t n1, n2;
-    load(block, n1, n2);
-    for (int pass = 0; pass < 3; ++pass) forward(n1, n2);
-    backward(n1, n2);
-    store(block, n2, n1);
-  }
+  std::uint64_t encrypt(std::uint64_t block) const { return encrypt64(*tables_, masked_, mask_, block); }
+  std::uint64_t decrypt(std::uint64_t block) const { return decrypt64(*tables_, masked_, mask_, block); }
+  std::uint64_t imit(std::uint64_t block) const { return imit64(*tables_, masked_, mask_, block); }
 
-  void decrypt_block(void *block) const {
-    std::uint32_t n1, n2;
-    load(block, n1, n2);
-    forward(n1, n2);
-    for (int pass = 0; pass < 3; ++pass) backward(n1, n2);
-    store(block, n2, n1);
-  }
-
-  void imit_block(void *block) const {
-    std::uint32_t n1, n2;
-    load(block, n1, n2);
-    forward(n1, n2);
-    forward(n1, n2);
-    store(block, n1, n2);
-  }
-
-  void cycle(std::uint32_t &out, std::uint32_t &in, std::uint32_t masked_k,
-             std::uint32_t mask_k) const {
-    const std::uint32_t t = masked_k + in - mask_k;
-    // Two independent halves shorten the dependency chain of the round.
-    const std::uint32_t low = std::uint32_t(t0_[t & 0xFF]) | std::uint32_t(t1_[(t >> 8) & 0xFF]) << 8;
-    const std::uint32_t high = std::uint32_t(t2_[(t >> 16) & 0xFF]) << 16 | std::uint32_t(t3_[t >> 24]) << 24;
-    const std::uint32_t s = low | high;
-    out ^= (s << 11) | (s >> 21);
-  }
+  void encrypt_block(void *block) const { store_le64(block, encrypt(load_le64(block))); }
+  void decrypt_block(void *block) const { store_le64(block, decrypt(load_le64(block))); }
+  void imit_block(void *block) const { store_le64(block, imit(load_le64(block))); }
 
   const std::shared_ptr<GostKey> &key() const { return key_; }
 
+  // The process-wide S-box: engines on keys without their own read it at
+  // each block, so a change reaches engines made earlier.
   static void set_sbox(const std::uint8_t *sbox);
   static void expand_tab(const std::uint8_t *sbox, int column, std::uint8_t *out);
-  static void expand(const std::uint8_t *sbox, ExpandedSBox &out);
+  static void expand(const std::uint8_t *sbox, RoundTables &out);
+  static const RoundTables &process_tables();
 
-  static std::uint8_t tab1[256], tab2[256], tab3[256], tab4[256];
   static int sbox_set;
 
  private:
-  static void load(const void *block, std::uint32_t &n1, std::uint32_t &n2) {
-    const auto *b = static_cast<const std::uint8_t *>(block);
-    n1 = le32(b);
-    n2 = le32(b + 4);
-  }
-  static void store(void *block, std::uint32_t lo, std::uint32_t hi) {
-    auto *b = static_cast<std::uint8_t *>(block);
-    put_le32(b, lo);
-    put_le32(b + 4, hi);
-  }
-  static std::uint32_t le32(const std::uint8_t *p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-  }
-  static void put_le32(std::uint8_t *p, std::uint32_t v) {
-    p[0] = std::uint8_t(v);
-    p[1] = std::uint8_t(v >> 8);
-    p[2] = std::uint8_t(v >> 16);
-    p[3] = std::uint8_t(v >> 24);
-  }
-
-  // Eight rounds A, B, A, ... with K_0..K_7, and with K_7..K_0.
-  void forward(std::uint32_t &n1, std::uint32_t &n2) const {
-    const std::uint32_t *k = key_->masked(), *m = key_->mask();
-#pragma GCC unroll 4
-    for (int j = 0; j < 8; j += 2) {
-      cycle(n2, n1, k[j], m[j]);
-      cycle(n1, n2, k[j + 1], m[j + 1]);
-    }
-  }
-  void backward(std::uint32_t &n1, std::uint32_t &n2) const {
-    const std::uint32_t *k = key_->masked(), *m = key_->mask();
-#pragma GCC unroll 4
-    for (int j = 7; j > 0; j -= 2) {
-      cycle(n2, n1, k[j], m[j]);
-      cycle(n1, n2, k[j - 1], m[j - 1]);
-    }
-  }
-
   std::shared_ptr<GostKey> key_;
-  const std::uint8_t *t0_, *t1_, *t2_, *t3_;
+  const std::uint32_t *masked_, *mask_;
+  const RoundTables *tables_;
 };
 
 }  // namespace CryptoGostImpl

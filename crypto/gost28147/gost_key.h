@@ -10,11 +10,29 @@
 
 namespace CryptoGostImpl {
 
-// Four 256-byte substitution tables T_0..T_3, one per byte of the word.
-struct ExpandedSBox {
-  std::uint8_t t[4][256];
+// Round tables of one S-box: T_c[b] is the S-box output for byte c of the
+// word, placed at byte c and rotated left by 11 (4 KiB).
+struct RoundTables {
+  std::uint32_t t[4][256];
 };
-static_assert(sizeof(ExpandedSBox) == 1024);
+
+// The tables of a packed S-box, shared by every key and hash that names the
+// same S-box (made once per distinct S-box, kept for the process).
+std::shared_ptr<const RoundTables> tables_for(const std::uint8_t *sbox);
+
+// Where a key's re-masking words come from.
+class MaskSource {
+ public:
+  virtual void draw(std::uint32_t *words, unsigned n) = 0;
+
+ protected:
+  ~MaskSource() = default;
+};
+
+// The default source: a per-thread GOST counter stream keyed (and re-keyed
+// every so often) from the process-wide generator. Null while that generator
+// cannot serve draws or a RemaskPause is alive on this thread.
+MaskSource *default_masks();
 
 // Set once the global generator can serve re-masking draws.
 extern std::atomic<int> prng_ready;
@@ -32,26 +50,20 @@ class RemaskPause {
 
 class GostKey final : public Crypto::Key {
  public:
-  // The keys of one hash step: derived from data that sits in plain memory
-  // anyway, so they are not re-masked (which would also recurse into the
-  // generator's re-key, itself a hash).
-  struct StepKey {};
-
-  explicit GostKey(const std::uint32_t *key);
-  GostKey(const std::uint32_t *masked, const std::uint32_t *mask);
-  GostKey(const std::uint32_t *key, StepKey);
+  // masks: where the re-masking words come from; null leaves the key as given.
+  GostKey(const std::uint32_t *key, MaskSource *masks);
+  GostKey(const std::uint32_t *masked, const std::uint32_t *mask, MaskSource *masks);
   ~GostKey() override;
 
   void dump_masked(void *masked_out, void *mask_out) const override;
   void dump_unmasked(void *key_out) const override;
   void set_sbox(const std::uint8_t *sbox) override;
-  // Uses an S-box already expanded elsewhere (the hash expands it once).
-  void share_sbox(std::shared_ptr<const ExpandedSBox> sbox);
-  void remask();
+  // Adds fresh words to both halves.
+  void remask(MaskSource &masks);
 
   const std::uint32_t *masked() const { return words_.masked; }
   const std::uint32_t *mask() const { return words_.mask; }
-  const ExpandedSBox *sbox() const { return sbox_.get(); }
+  const RoundTables *sbox() const { return sbox_.get(); }
 
  private:
   // Adjacent, so one wipe clears both.
@@ -59,11 +71,11 @@ class GostKey final : public Crypto::Key {
     std::uint32_t masked[8];
     std::uint32_t mask[8];
   } words_;
-  std::shared_ptr<const ExpandedSBox> sbox_;
+  std::shared_ptr<const RoundTables> sbox_;
 };
 
-// Builds a key from 32 little-endian bytes.
-std::shared_ptr<GostKey> make_plain_key(const void *key32);
+// Builds a key from 32 little-endian bytes, re-masked from masks.
+std::shared_ptr<GostKey> make_plain_key(const void *key32, MaskSource *masks = default_masks());
 
 // Aborts with the given text: a broken contract, not bad input.
 [[noreturn]] void contract_violation(const char *what);

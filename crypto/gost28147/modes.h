@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "crypto/gost28147/cipher.h"
+#include "crypto/gost28147/gost_base.h"
 #include "crypto/wiped.h"
 
 namespace CryptoGostImpl {
@@ -59,7 +60,16 @@ class CFBContext final : public Crypto::CFB_Context {
     const auto *src = static_cast<const std::uint8_t *>(in);
     auto *dst = static_cast<std::uint8_t *>(out);
     while (len && position_) step<kEncrypt>(*src++, *dst++), --len;
-    for (; len >= B; len -= B, src += B, dst += B) whole_block<kEncrypt>(src, dst);
+    if (len >= B) {
+      // Whole blocks with the feedback in a register.
+      std::uint64_t feedback = load_le64(feedback_);
+      for (; len >= B; len -= B, src += B, dst += B) {
+        const std::uint64_t data = load_le64(src), result = engine_.encrypt(feedback) ^ data;
+        feedback = kEncrypt ? result : data;
+        store_le64(dst, result);
+      }
+      store_le64(feedback_, feedback);
+    }
     while (len) step<kEncrypt>(*src++, *dst++), --len;
   }
 
@@ -70,18 +80,6 @@ class CFBContext final : public Crypto::CFB_Context {
     out = std::uint8_t(in ^ feedback_[position_]);
     feedback_[position_] = c;
     position_ = (position_ + 1) % B;
-  }
-
-  // position_ is 0 here: one block at once.
-  template <bool kEncrypt>
-  void whole_block(const std::uint8_t *src, std::uint8_t *dst) {
-    engine_.encrypt_block(feedback_);
-    std::uint64_t gamma, data;
-    std::memcpy(&gamma, feedback_, B);
-    std::memcpy(&data, src, B);
-    const std::uint64_t result = gamma ^ data;
-    std::memcpy(feedback_, kEncrypt ? &result : &data, B);
-    std::memcpy(dst, &result, B);
   }
 
   Engine engine_;
@@ -100,7 +98,11 @@ class ImitContext final : public Crypto::Imit_Context {
   void imit(const void *data, unsigned int len, int last) override {
     if (len % B && !last) throw std::length_error("Imit::imit(): data length isn't multiple of block size");
     const auto *p = static_cast<const std::uint8_t *>(data);
-    for (; len >= B; len -= B, p += B) absorb_block(p);
+    if (len >= B) {
+      std::uint64_t state = load_le64(state_);
+      for (; len >= B; len -= B, p += B) state = engine_.imit(state ^ load_le64(p)), ++blocks_;
+      store_le64(state_, state);
+    }
     if (len) absorb_partial(p, len);
   }
 
@@ -116,16 +118,6 @@ class ImitContext final : public Crypto::Imit_Context {
   }
 
  private:
-  void absorb_block(const std::uint8_t *p) {
-    std::uint64_t state, block;
-    std::memcpy(&state, state_, B);
-    std::memcpy(&block, p, B);
-    state ^= block;
-    std::memcpy(state_, &state, B);
-    engine_.imit_block(state_);
-    ++blocks_;
-  }
-
   // A partial block counts as padded with zeros.
   void absorb_partial(const std::uint8_t *p, unsigned n) {
     for (unsigned i = 0; i < n; ++i) state_[i] ^= p[i];

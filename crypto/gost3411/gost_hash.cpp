@@ -1,6 +1,7 @@
 #include "crypto/gost3411/gost_hash.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -10,54 +11,58 @@
 namespace CryptoGostImpl {
 namespace {
 
-// C_2, C_3, C_4 in the internal layout; C_2 and C_4 are zero.
-const Block256 C[3] = {
-    {},
-    {0xff, 0x00, 0xff, 0xff, 0x00, 0x00, 0x00, 0xff, 0xff, 0x00, 0x00, 0xff, 0x00, 0xff, 0xff, 0x00,
-     0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00, 0xff, 0x00},
-    {},
-};
-
-void xor256(const Block256 a, const Block256 b, Block256 out) {
-  for (int i = 0; i < 32; ++i) out[i] = a[i] ^ b[i];
-}
+// C_3 (C_2 and C_4 are zero).
+constexpr std::uint64_t C3[4] = {0xff00ff00ff00ff00, 0x00ff00ff00ff00ff, 0xff0000ff00ffff00, 0xff00ffff000000ff};
 
 // A(y4 || y3 || y2 || y1) = (y1 ^ y2) || y4 || y3 || y2.
-void transform_a(Block256 y) {
-  std::uint8_t top[8];
-  for (int i = 0; i < 8; ++i) top[i] = y[24 + i] ^ y[16 + i];
-  std::memmove(y + 8, y, 24);
-  std::memcpy(y, top, 8);
+inline void transform_a(Words256 y) {
+  const std::uint64_t top = y[0] ^ y[1];
+  y[0] = y[1];
+  y[1] = y[2];
+  y[2] = y[3];
+  y[3] = top;
 }
 
-// Output byte 35 - i - 4k = input byte 32 - k - 8i.
-void transform_p(const Block256 in, Block256 out) {
-  for (int i = 0; i < 4; ++i)
-    for (int k = 1; k <= 8; ++k) out[35 - i - 4 * k] = in[32 - k - 8 * i];
-}
-
-void make_keys(const Block256 h, const Block256 m, Block256 keys[4], Block256 u, Block256 v,
-               Block256 w) {
-  std::memcpy(u, h, 32);
-  std::memcpy(v, m, 32);
-  xor256(u, v, w);
-  transform_p(w, keys[0]);
-  for (int j = 1; j < 4; ++j) {
-    transform_a(u);
-    xor256(u, C[j - 1], u);
-    transform_a(v);
-    transform_a(v);
-    xor256(u, v, w);
-    transform_p(w, keys[j]);
+// P: byte 4k + i of the key is byte 8i + k of w, so key word k gathers
+// byte k of each of w's four words.
+inline void transform_p(const Words256 w, std::uint32_t key[8]) {
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; ++k) {
+    const int at = 8 * k;
+    key[k] = std::uint32_t((w[0] >> at) & 0xFF) | std::uint32_t((w[1] >> at) & 0xFF) << 8 |
+             std::uint32_t((w[2] >> at) & 0xFF) << 16 | std::uint32_t((w[3] >> at) & 0xFF) << 24;
   }
 }
 
-void add256(Block256 sum, const Block256 m) {
+void make_keys(const Words256 h, const Words256 m, std::uint32_t keys[4][8]) {
+  Words256 u, v, w;
+  for (int i = 0; i < 4; ++i) {
+    u[i] = h[i];
+    v[i] = m[i];
+    w[i] = u[i] ^ v[i];
+  }
+  transform_p(w, keys[0]);
+  for (int j = 1; j < 4; ++j) {
+    transform_a(u);
+    if (j == 2)
+      for (int i = 0; i < 4; ++i) u[i] ^= C3[i];
+    transform_a(v);
+    transform_a(v);
+    for (int i = 0; i < 4; ++i) w[i] = u[i] ^ v[i];
+    transform_p(w, keys[j]);
+  }
+  wipe(u, sizeof u);
+  wipe(v, sizeof v);
+  wipe(w, sizeof w);
+}
+
+void add256(Words256 sum, const Words256 m) {
   unsigned carry = 0;
-  for (int i = 31; i >= 0; --i) {
-    carry += unsigned(sum[i]) + m[i];
-    sum[i] = std::uint8_t(carry);
-    carry >>= 8;
+  for (int i = 0; i < 4; ++i) {
+    const std::uint64_t a = sum[i] + m[i];
+    const unsigned c1 = a < m[i];
+    sum[i] = a + carry;
+    carry = c1 | (sum[i] < a);
   }
 }
 
@@ -67,43 +72,29 @@ void add256(Block256 sum, const Block256 m) {
 struct Mixer {
   std::uint16_t y[16 + 61];
 
-  static std::uint16_t piece(const Block256 b, int j) { return std::uint16_t(b[30 - 2 * j] << 8 | b[31 - 2 * j]); }
-
   void psi(int n) {
     for (int j = 0; j < n; ++j) y[j + 16] = y[j] ^ y[j + 1] ^ y[j + 2] ^ y[j + 3] ^ y[j + 12] ^ y[j + 15];
   }
 
   // H' = psi^61(H ^ psi(M ^ psi^12(S))).
-  void mix(const Block256 s, const Block256 m, Block256 h) {
-    for (int j = 0; j < 16; ++j) y[j] = piece(s, j);
+  void mix(const Words256 s, const Words256 m, Words256 h) {
+    std::uint16_t piece[16];
+    std::memcpy(y, s, 32);
     psi(12);
-    for (int j = 0; j < 16; ++j) y[j] = y[12 + j] ^ piece(m, j);
+    std::memcpy(piece, m, 32);
+    for (int j = 0; j < 16; ++j) y[j] = y[12 + j] ^ piece[j];
     psi(1);
-    for (int j = 0; j < 16; ++j) y[j] = y[1 + j] ^ piece(h, j);
+    std::memcpy(piece, h, 32);
+    for (int j = 0; j < 16; ++j) y[j] = y[1 + j] ^ piece[j];
     psi(61);
-    for (int j = 0; j < 16; ++j) {
-      h[30 - 2 * j] = std::uint8_t(y[61 + j] >> 8);
-      h[31 - 2 * j] = std::uint8_t(y[61 + j]);
-    }
+    std::memcpy(h, y + 61, 32);
   }
 };
 
-std::uint32_t be32(const std::uint8_t *p) {
-  return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
-std::uint32_t le32(const std::uint8_t *p) {
-  return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-}
-
-// A borrowed object as the shared pointer the engine takes, without a
-// control block: the object outlives every use within the step.
-template <class T>
-std::shared_ptr<T> borrowed(T *object) {
-  return std::shared_ptr<T>(std::shared_ptr<T>(), object);
-}
-
 }  // namespace
+
+// Pieces and words are little-endian in memory.
+static_assert(std::endian::native == std::endian::little);
 
 void length_block(std::uint64_t byte_count, Block256 out) {
   std::memset(out, 0, 32);
@@ -116,97 +107,91 @@ GostHashBase::~GostHashBase() {
   wipe(buffer_, sizeof buffer_);
   wipe(h_, sizeof h_);
   wipe(sum_, sizeof sum_);
+  wipe(digest_, sizeof digest_);
 }
 
 void GostHashBase::hash(const void *data, unsigned int len) {
   if (finished_) throw std::logic_error("Attempt to hash more data after retrieving result");
   const auto *p = static_cast<const std::uint8_t *>(data);
+  Words256 m;
   // Not buffered_ + len >= 32: that sum wraps for a call of nearly 4 GiB.
-  while (len >= 32 - buffered_) {
+  if (buffered_ && len >= 32 - buffered_) {
     const unsigned take = 32 - buffered_;
     std::memcpy(buffer_ + buffered_, p, take);
     p += take;
     len -= take;
     buffered_ = 0;
-    std::reverse(buffer_, buffer_ + 32);
-    step(buffer_);
-    byte_count_ += 32;
-    add256(sum_, buffer_);
+    std::memcpy(m, buffer_, 32);
+    absorb(m);
   }
+  if (buffered_ == 0)
+    for (; len >= 32; p += 32, len -= 32) {
+      std::memcpy(m, p, 32);
+      absorb(m);
+    }
+  wipe(m, sizeof m);
   if (len) std::memcpy(buffer_ + buffered_, p, len);
   buffered_ += len;
 }
 
 const unsigned char *GostHashBase::result() {
-  if (finished_) return h_;
+  if (finished_) return digest_;
   if (const unsigned n = buffered_) {
+    // The last piece, padded with zeros at the top.
+    Words256 m;
+    std::memset(buffer_ + n, 0, 32 - n);
+    std::memcpy(m, buffer_, 32);
+    add256(sum_, m);
+    step(m);
+    wipe(m, sizeof m);
     byte_count_ += n;
-    std::reverse(buffer_, buffer_ + n);
-    std::memmove(buffer_ + 32 - n, buffer_, n);
-    std::memset(buffer_, 0, 32 - n);
-    add256(sum_, buffer_);
-    step(buffer_);
     buffered_ = 0;
   }
-  Block256 length;
-  length_block(byte_count_, length);
+  const Words256 length = {byte_count_ << 3, byte_count_ >> 61, 0, 0};
   step(length);
   step(sum_);
-  std::reverse(h_, h_ + 32);
+  std::memcpy(digest_, h_, 32);
   finished_ = 1;
-  return h_;
+  return digest_;
 }
 
-void GostHashBase::step(const Block256 m) {
+void GostHashBase::absorb(const Words256 m) {
+  add256(sum_, m);
+  step(m);
+  byte_count_ += 32;
+}
+
+void GostHashBase::step(const Words256 m) {
   struct {
-    Block256 keys[4], u, v, w, s;
-    std::uint32_t words[8];
+    std::uint32_t keys[4][8];
+    Words256 s;
     Mixer mixer;
   } t;
-  make_keys(h_, m, t.keys, t.u, t.v, t.w);
-  encrypt_quarters(t.keys, t.words, h_, t.s);
+  make_keys(h_, m, t.keys);
+  encrypt_quarters(t.keys, h_, t.s);
   t.mixer.mix(t.s, m, h_);
   wipe(&t, sizeof t);
 }
 
 GostHashContext::GostHashContext(const std::uint8_t *sbox) {
-  if (!sbox) return;
-  auto expanded = std::make_shared<ExpandedSBox>();
-  GostBase::expand(sbox, *expanded);
-  sbox_ = std::move(expanded);
+  if (sbox) sbox_ = tables_for(sbox);
 }
 
-// Each key is reversed as a whole; each quarter is reversed, encrypted and
-// reversed back.
-void GostHashContext::encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
-                                       Block256 s) const {
-  for (int j = 0; j < 4; ++j) {
-    for (int i = 0; i < 8; ++i) words[i] = be32(keys[j] + 28 - 4 * i);
-    GostKey key(words, GostKey::StepKey{});
-    if (sbox_) key.share_sbox(borrowed(sbox_.get()));
-    const GostBase engine(borrowed(&key));
-
-    const int at = 24 - 8 * j;
-    std::uint8_t block[8];
-    std::reverse_copy(h + at, h + at + 8, block);
-    engine.encrypt_block(block);
-    std::reverse_copy(block, block + 8, s + at);
-  }
+void GostHashContext::encrypt_quarters(const std::uint32_t keys[4][8], const Words256 h, Words256 s) const {
+  for (int j = 0; j < 4; ++j) s[j] = h[j];
+  encrypt4_plain(sbox_ ? *sbox_ : GostBase::process_tables(), keys, s);
 }
 
-// Keys take their 4-byte groups in reverse order; quarters go to the cipher
-// as they are.
-void GostHashCompatContext::encrypt_quarters(const Block256 keys[4], std::uint32_t words[8],
-                                             const Block256 h, Block256 s) const {
+void GostHashCompatContext::encrypt_quarters(const std::uint32_t keys[4][8], const Words256 h,
+                                             Words256 s) const {
+  std::uint32_t swapped[4][8];
   for (int j = 0; j < 4; ++j) {
-    for (int i = 0; i < 8; ++i) words[i] = le32(keys[j] + 28 - 4 * i);
-    GostKey key(words, GostKey::StepKey{});
-    const GostBase engine(borrowed(&key));
-
-    const int at = 24 - 8 * j;
-    std::memcpy(s + at, h + at, 8);
-    engine.encrypt_block(s + at);
+    for (int i = 0; i < 8; ++i) swapped[j][i] = __builtin_bswap32(keys[j][i]);
+    s[j] = __builtin_bswap64(h[j]);
   }
+  encrypt4_plain(GostBase::process_tables(), swapped, s);
+  for (int j = 0; j < 4; ++j) s[j] = __builtin_bswap64(s[j]);
+  wipe(swapped, sizeof swapped);
 }
 
 }  // namespace CryptoGostImpl

@@ -1,6 +1,6 @@
-// GOST R 34.11-94 contexts. H, the control sum, the block and the step keys
-// are kept most significant byte first; message blocks and the digest are
-// least significant byte first, so both are reversed on the way.
+// GOST R 34.11-94 contexts. Message blocks and the digest are little-endian
+// 256-bit numbers; inside, H, the control sum and the block are four 64-bit
+// words, so the transformations are word moves and XORs.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,12 @@ namespace CryptoGostImpl {
 
 using Block256 = std::uint8_t[32];
 
-// The length block: the message length in bits as a 256-bit number.
+// The length block: the message length in bits as a 256-bit number, most
+// significant byte first.
 void length_block(std::uint64_t byte_count, Block256 out);
+
+// A 256-bit value as four 64-bit words, least significant first.
+using Words256 = std::uint64_t[4];
 
 class GostHashBase : public Crypto::Hash_Context {
  public:
@@ -23,21 +27,23 @@ class GostHashBase : public Crypto::Hash_Context {
   const unsigned char *result() override;
 
  protected:
-  // S = the four quarters of H, each encrypted under its step key; words is
-  // scratch for the key words, wiped by the caller.
-  virtual void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
-                                Block256 s) const = 0;
+  // S = the four quarters of H, each encrypted under its step key (keys[j]
+  // for quarter j, as P gives it).
+  virtual void encrypt_quarters(const std::uint32_t keys[4][8], const Words256 h, Words256 s) const = 0;
 
  private:
-  void step(const Block256 m);
+  // A message block: into the sum and through a step.
+  void absorb(const Words256 m);
+  void step(const Words256 m);
 
   int finished_ = 0;
   std::uint32_t buffered_ = 0;
   // 64 bits wide, so that messages of 512 MiB and more hash correctly.
   std::uint64_t byte_count_ = 0;
-  Block256 buffer_ = {};
-  Block256 h_ = {};
-  Block256 sum_ = {};
+  std::uint8_t buffer_[32] = {};
+  Words256 h_ = {};
+  Words256 sum_ = {};
+  Block256 digest_ = {};
 };
 
 class GostHashContext final : public GostHashBase {
@@ -46,17 +52,17 @@ class GostHashContext final : public GostHashBase {
   explicit GostHashContext(const std::uint8_t *sbox);
 
  private:
-  void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
-                        Block256 s) const override;
+  void encrypt_quarters(const std::uint32_t keys[4][8], const Words256 h, Words256 s) const override;
 
-  // Expanded once; every step key shares it.
-  std::shared_ptr<const ExpandedSBox> sbox_;
+  // Shared with every key and hash on the same S-box; null: the process-wide.
+  std::shared_ptr<const RoundTables> sbox_;
 };
 
+// Keys take their 4-byte groups in reverse order; quarters go to the cipher
+// most significant byte first.
 class GostHashCompatContext final : public GostHashBase {
  private:
-  void encrypt_quarters(const Block256 keys[4], std::uint32_t words[8], const Block256 h,
-                        Block256 s) const override;
+  void encrypt_quarters(const std::uint32_t keys[4][8], const Words256 h, Words256 s) const override;
 };
 
 }  // namespace CryptoGostImpl

@@ -9,6 +9,7 @@
 
 #include "crypto/gost3411/gost_hash.h"
 #include "crypto/gost28147/sbox.h"
+#include "crypto/reference_gost.h"
 #include "crypto/testing.h"
 
 using namespace CryptoTesting;
@@ -158,4 +159,60 @@ TEST(Hash, CallOfNearly4GiBAfterABufferedByte) {
   gcry_md_hash_buffer(GCRY_MD_GOSTR3411_CP, expected.data(), bytes, len + 1);
   EXPECT_EQ(digest(*h), to_hex(expected));
   munmap(map, len + 1);
+}
+
+TEST(Hash, ReferenceAgreesWithLibgcrypt) {
+  const struct {
+    const char *sbox;
+    int algo;
+  } sets[] = {{"test", GCRY_MD_GOSTR3411_94}, {"cryptopro-hash", GCRY_MD_GOSTR3411_CP}};
+  for (const auto &set : sets)
+    for (std::size_t len : {0, 1, 31, 32, 33, 64, 100}) {
+      SCOPED_TRACE(std::string(set.sbox) + " length " + std::to_string(len));
+      const Bytes data = random_bytes(len);
+      EXPECT_EQ(CryptoReference::hash(sbox(set.sbox).data(), data), gcrypt_digest(set.algo, data));
+    }
+}
+
+TEST(Hash, EveryLengthTo200AgreesWithLibgcrypt) {
+  const Bytes data = random_bytes(200);
+  for (std::size_t len = 0; len <= 200; ++len) {
+    SCOPED_TRACE("length " + std::to_string(len));
+    const Bytes message(data.begin(), data.begin() + std::ptrdiff_t(len));
+    auto h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
+    std::size_t at = 0;
+    for (std::size_t piece : random_pieces(len)) {
+      h->hash(message.data() + at, unsigned(piece));
+      at += piece;
+    }
+    ASSERT_EQ(digest(*h), to_hex(gcrypt_digest(GCRY_MD_GOSTR3411_CP, message)));
+  }
+}
+
+TEST(Hash, RandomSBoxesAgreeWithTheReference) {
+  for (int round = 0; round < 8; ++round) {
+    const Bytes box = random_bytes(64);
+    for (std::size_t len : {0, 5, 32, 33, 96, 1000}) {
+      SCOPED_TRACE("round " + std::to_string(round) + " length " + std::to_string(len));
+      const Bytes data = random_bytes(len);
+      const std::string expected = to_hex(CryptoReference::hash(box.data(), data));
+      auto own = Crypto::create_hash_context(box.data());
+      own->hash(data.data(), unsigned(len));
+      EXPECT_EQ(digest(*own), expected);
+      ProcessSBox process(box);
+      auto shared = Crypto::create_hash_context();
+      shared->hash(data.data(), unsigned(len));
+      EXPECT_EQ(digest(*shared), expected);
+    }
+  }
+}
+
+TEST(Hash, MaximalWordsCarryThroughTheSum) {
+  // All-ones blocks make every addition in the control sum carry.
+  for (std::size_t len : {32, 64, 96, 95}) {
+    const Bytes data(len, 0xFF);
+    auto h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
+    h->hash(data.data(), unsigned(len));
+    EXPECT_EQ(digest(*h), to_hex(gcrypt_digest(GCRY_MD_GOSTR3411_CP, data)));
+  }
 }

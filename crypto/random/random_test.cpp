@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "crypto/gost28147/cipher.h"
 #include "crypto/gost28147/gost_key.h"
@@ -168,14 +169,34 @@ TEST(Rng, GlobalGeneratorArmsReMaskingWithoutRecursion) {
   rng.Get(drain.data(), unsigned(drain.size()));
   ASSERT_EQ(rng.Available(), 1);
   const unsigned long before = rng.Rekeys();
-  // Re-masking the new key needs 32 bytes: exactly one re-key, whose own key
-  // is not re-masked from the generator.
-  auto key = Crypto::load_key(random_bytes(32).data(), nullptr);
-  EXPECT_EQ(rng.Rekeys(), before + 1);
+  // A new thread's mask stream takes its key (32 bytes) and counter from the
+  // generator on its first key: exactly one re-key, whose own key is not
+  // re-masked from the generator. Later keys on that thread draw nothing.
+  std::thread([&] {
+    auto key = Crypto::load_key(random_bytes(32).data(), nullptr);
+    EXPECT_EQ(rng.Rekeys(), before + 1);
+    const int left = rng.Available();
+    for (int i = 0; i < 100; ++i) Crypto::load_key(random_bytes(32).data(), nullptr);
+    EXPECT_EQ(rng.Available(), left);
+  }).join();
 
   const std::uint32_t a = CryptoGostImpl::GOST_random(), b = CryptoGostImpl::GOST_random();
   EXPECT_NE(a, b);
   Buffer seed{random_bytes(40)};
   Crypto::Random::Init(seed);
   EXPECT_EQ(rng.Available(), 128);
+}
+
+TEST(Rng, NoMaskSourceWhileTheGeneratorReKeysItself) {
+  ASSERT_NE(CryptoGostImpl::default_masks(), nullptr);
+  {
+    const CryptoGostImpl::RemaskPause pause;
+    EXPECT_EQ(CryptoGostImpl::default_masks(), nullptr);
+    // A key made now stays as given.
+    auto key = Crypto::load_key(random_bytes(32).data(), nullptr);
+    Bytes masked(32), mask(32);
+    key->dump_masked(masked.data(), mask.data());
+    EXPECT_EQ(mask, Bytes(32));
+  }
+  EXPECT_NE(CryptoGostImpl::default_masks(), nullptr);
 }
