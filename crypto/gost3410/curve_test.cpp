@@ -2,20 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/testing.h"
+#include "crypto/gost3410/ec_testing.h"
 
 using namespace CryptoTesting;
 using namespace CryptoGostImpl;
 
 namespace {
-
-Bytes bytes_of(const U256 &x) {
-  Bytes b(32);
-  u256_to_bytes(x, b.data());
-  return b;
-}
-
-U256 number(const Bytes &b) { return u256_from_bytes(b.data()); }
 
 struct Set {
   const char *gcry_name;
@@ -38,60 +30,6 @@ Bytes affine(const Curve &c, const JacobianPoint &p) {
 }
 
 Bytes affine(const Curve &c, const AffinePoint &p) { return affine(c, c.lift(p)); }
-
-// k * (x, y) by libgcrypt, x then y; empty at infinity.
-Bytes gcry_mul(const char *curve, const Bytes &k, const Bytes &point) {
-  init_gcrypt();
-  gcry_ctx_t ctx;
-  if (gcry_mpi_ec_new(&ctx, nullptr, curve)) throw std::runtime_error("curve");
-  gcry_mpi_t x = nullptr, y = nullptr, scalar = nullptr;
-  gcry_mpi_scan(&x, GCRYMPI_FMT_USG, point.data(), 32, nullptr);
-  gcry_mpi_scan(&y, GCRYMPI_FMT_USG, point.data() + 32, 32, nullptr);
-  gcry_mpi_scan(&scalar, GCRYMPI_FMT_USG, k.data(), k.size(), nullptr);
-  gcry_mpi_point_t p = gcry_mpi_point_set(nullptr, x, y, GCRYMPI_CONST_ONE);
-  gcry_mpi_point_t result = gcry_mpi_point_new(0);
-  gcry_mpi_ec_mul(result, scalar, p, ctx);
-  gcry_mpi_t rx = gcry_mpi_new(0), ry = gcry_mpi_new(0);
-  Bytes out;
-  if (gcry_mpi_ec_get_affine(rx, ry, result, ctx) == 0) {
-    out.resize(64);
-    unsigned char buf[64];
-    size_t n;
-    gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, rx);
-    std::copy(buf, buf + n, out.begin() + (32 - n));
-    gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, ry);
-    std::copy(buf, buf + n, out.begin() + (64 - n));
-  }
-  for (gcry_mpi_t m : {x, y, scalar, rx, ry}) gcry_mpi_release(m);
-  gcry_mpi_point_release(p);
-  gcry_mpi_point_release(result);
-  gcry_ctx_release(ctx);
-  return out;
-}
-
-Bytes minus(const Bytes &m, unsigned v) {  // m - v, v below 256
-  Bytes out = m;
-  int borrow = int(v);
-  for (int i = 31; i >= 0 && borrow; --i) {
-    const int d = out[i] - borrow;
-    borrow = d < 0;
-    out[i] = std::uint8_t(d + (borrow ? 256 : 0));
-  }
-  return out;
-}
-
-Bytes small(unsigned v) {
-  Bytes out(32);
-  out[31] = std::uint8_t(v);
-  return out;
-}
-
-Bytes random_below(const Bytes &q) {
-  for (;;) {
-    Bytes k = random_bytes(32);
-    if (k < q) return k;
-  }
-}
 
 // The same point with Z = lambda: (lambda^2 X, lambda^3 Y, lambda Z).
 JacobianPoint rescaled(const Curve &c, const JacobianPoint &p, const U256 &lambda) {
@@ -180,11 +118,11 @@ TEST(Curve, AdditionCoversDoublingOppositesAndInfinity) {
     EXPECT_TRUE(affine(c, c.dbl(inf)).empty());
 
     // 2P + P three ways, against libgcrypt's 3P.
-    const Bytes three = gcry_mul(s.gcry_name, small(3), affine(c, p));
+    const Bytes three = gcry_ec_mul(s.gcry_name, small(3), affine(c, p));
     EXPECT_EQ(affine(c, c.add(p2, p)), three);
     EXPECT_EQ(affine(c, c.add_mixed(p2, c.base())), three);
     EXPECT_EQ(affine(c, c.add_mixed_ct(rescaled(c, p2, f.to_mont(u256_from_word(99))), c.base())), three);
-    EXPECT_EQ(affine(c, c.dbl(p_scaled)), gcry_mul(s.gcry_name, small(2), affine(c, p)));
+    EXPECT_EQ(affine(c, c.dbl(p_scaled)), gcry_ec_mul(s.gcry_name, small(2), affine(c, p)));
   }
 }
 
@@ -206,10 +144,10 @@ TEST(Curve, ScalarMultiplicationMatchesLibgcrypt) {
     for (int i = 0; i < 6; ++i) scalars.push_back(random_below(q));
     for (const Bytes &k : scalars) {
       SCOPED_TRACE(to_hex(k));
-      const Bytes expected = gcry_mul(s.gcry_name, k, base);
+      const Bytes expected = gcry_ec_mul(s.gcry_name, k, base);
       EXPECT_EQ(affine(c, c.mul_base(number(k))), expected);
       EXPECT_EQ(affine(c, c.mul(number(k), c.base())), expected);
-      EXPECT_EQ(affine(c, c.mul(number(k), other)), gcry_mul(s.gcry_name, k, other_bytes));
+      EXPECT_EQ(affine(c, c.mul(number(k), other)), gcry_ec_mul(s.gcry_name, k, other_bytes));
     }
     // Zero gives infinity.
     EXPECT_TRUE(affine(c, c.mul_base(U256{})).empty());

@@ -5,20 +5,12 @@
 #include <functional>
 
 #include "crypto/gost3410/curve.h"
-#include "crypto/testing.h"
+#include "crypto/gost3410/ec_testing.h"
 
 using namespace CryptoTesting;
 using namespace CryptoGostImpl;
 
 namespace {
-
-Bytes bytes_of(const U256 &x) {
-  Bytes b(32);
-  u256_to_bytes(x, b.data());
-  return b;
-}
-
-U256 number(const Bytes &b) { return u256_from_bytes(b.data()); }
 
 // libgcrypt's big numbers as the reference.
 class Mpi {
@@ -31,15 +23,7 @@ class Mpi {
   Mpi(const Mpi &) = delete;
   ~Mpi() { gcry_mpi_release(m_); }
   gcry_mpi_t get() const { return m_; }
-  Bytes bytes() const {
-    Bytes out(32);
-    unsigned char buf[64];
-    size_t n = 0;
-    gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, m_);
-    if (n > 32) throw std::runtime_error("too long");
-    std::copy(buf, buf + n, out.begin() + (32 - n));
-    return out;
-  }
+  Bytes bytes() const { return mpi32(m_); }
 
  private:
   gcry_mpi_t m_ = nullptr;
@@ -50,24 +34,6 @@ Bytes reference(const Bytes &a, const Bytes &b, const Bytes &m,
   Mpi x(a), y(b), mod(m), r(gcry_mpi_new(0));
   op(r.get(), x.get(), y.get(), mod.get());
   return r.bytes();
-}
-
-Bytes minus(const Bytes &m, unsigned v) {  // m - v, v below 2^16
-  Bytes out = m;
-  int borrow = 0;
-  for (int i = 31; i >= 0; --i, v >>= 8) {
-    const int d = out[i] - int(v & 0xFF) - borrow;
-    borrow = d < 0;
-    out[i] = std::uint8_t(d + (borrow ? 256 : 0));
-  }
-  return out;
-}
-
-Bytes small(unsigned v) {
-  Bytes out(32);
-  out[31] = std::uint8_t(v);
-  out[30] = std::uint8_t(v >> 8);
-  return out;
 }
 
 struct Modulus {

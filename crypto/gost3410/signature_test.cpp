@@ -8,7 +8,7 @@
 #include "crypto/gost3410/digsig.h"
 #include "crypto/gost3411/hash.h"
 #include "crypto/gost28147/sbox.h"
-#include "crypto/testing.h"
+#include "crypto/gost3410/ec_testing.h"
 
 using namespace CryptoTesting;
 using CryptoGostImpl::DigSig;
@@ -86,10 +86,17 @@ Bytes digest_value(const Bytes &message) {
   return Bytes(std::reverse_iterator(d + 32), std::reverse_iterator(d));
 }
 
-Bytes gcry_point(const Bytes &pub) {  // ours: y then x
+// Our layout (y then x) to libgcrypt's order and back: the halves swapped.
+Bytes swapped(const Bytes &point) {
+  Bytes out(point.begin() + 32, point.end());
+  out.insert(out.end(), point.begin(), point.begin() + 32);
+  return out;
+}
+
+Bytes gcry_point(const Bytes &pub) {  // 04 || x || y
   Bytes q{0x04};
-  q.insert(q.end(), pub.begin() + 32, pub.end());
-  q.insert(q.end(), pub.begin(), pub.begin() + 32);
+  const Bytes xy = swapped(pub);
+  q.insert(q.end(), xy.begin(), xy.end());
   return q;
 }
 
@@ -114,11 +121,7 @@ bool gcry_verifies(const Bytes &pub, const Bytes &message, const Bytes &sig, con
 Bytes mpi_bytes(gcry_sexp_t s, const char *token) {
   gcry_sexp_t part = gcry_sexp_find_token(s, token, 0);
   gcry_mpi_t m = gcry_sexp_nth_mpi(part, 1, GCRYMPI_FMT_USG);
-  Bytes out(32);
-  size_t n = 0;
-  unsigned char buf[64];
-  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, m);
-  std::copy(buf, buf + n, out.begin() + (32 - n));
+  const Bytes out = mpi32(m);
   gcry_mpi_release(m);
   gcry_sexp_release(part);
   return out;
@@ -139,57 +142,7 @@ Bytes gcry_sign(const Bytes &priv, const Bytes &message, const char *curve = kPr
 
 // k * (x, y) by libgcrypt; ours layout (y then x).
 Bytes gcry_mul(const Bytes &k, const Bytes &pub, const char *curve = kProA) {
-  init_gcrypt();
-  gcry_ctx_t ctx;
-  if (gcry_mpi_ec_new(&ctx, nullptr, curve)) throw std::runtime_error("curve");
-  gcry_mpi_t x = nullptr, y = nullptr, scalar = nullptr;
-  gcry_mpi_scan(&x, GCRYMPI_FMT_USG, pub.data() + 32, 32, nullptr);
-  gcry_mpi_scan(&y, GCRYMPI_FMT_USG, pub.data(), 32, nullptr);
-  gcry_mpi_scan(&scalar, GCRYMPI_FMT_USG, k.data(), k.size(), nullptr);
-  gcry_mpi_point_t point = gcry_mpi_point_set(nullptr, x, y, GCRYMPI_CONST_ONE);
-  gcry_mpi_point_t result = gcry_mpi_point_new(0);
-  gcry_mpi_ec_mul(result, scalar, point, ctx);
-  gcry_mpi_t rx = gcry_mpi_new(0), ry = gcry_mpi_new(0);
-  gcry_mpi_ec_get_affine(rx, ry, result, ctx);
-  Bytes out(64);
-  size_t n;
-  unsigned char buf[64];
-  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, ry);
-  std::copy(buf, buf + n, out.begin() + (32 - n));
-  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, rx);
-  std::copy(buf, buf + n, out.begin() + (64 - n));
-  for (gcry_mpi_t m : {x, y, scalar, rx, ry}) gcry_mpi_release(m);
-  gcry_mpi_point_release(point);
-  gcry_mpi_point_release(result);
-  gcry_ctx_release(ctx);
-  return out;
-}
-
-// (a * b + c * d) mod m by libgcrypt, every number 32 bytes big-endian.
-Bytes gcry_mul_add(const Bytes &a, const Bytes &b, const Bytes &c, const Bytes &d, const Bytes &m) {
-  init_gcrypt();
-  gcry_mpi_t v[5] = {};
-  const Bytes *in[5] = {&a, &b, &c, &d, &m};
-  for (int i = 0; i < 5; ++i) gcry_mpi_scan(&v[i], GCRYMPI_FMT_USG, in[i]->data(), in[i]->size(), nullptr);
-  gcry_mpi_t x = gcry_mpi_new(0), y = gcry_mpi_new(0);
-  gcry_mpi_mulm(x, v[0], v[1], v[4]);
-  gcry_mpi_mulm(y, v[2], v[3], v[4]);
-  gcry_mpi_addm(x, x, y, v[4]);
-  Bytes out(32);
-  unsigned char buf[64];
-  size_t n;
-  gcry_mpi_print(GCRYMPI_FMT_USG, buf, sizeof buf, &n, x);
-  std::copy(buf, buf + n, out.begin() + (32 - n));
-  for (gcry_mpi_t t : v) gcry_mpi_release(t);
-  gcry_mpi_release(x);
-  gcry_mpi_release(y);
-  return out;
-}
-
-Bytes small(unsigned v) {
-  Bytes out(32);
-  out[31] = std::uint8_t(v);
-  return out;
+  return swapped(gcry_ec_mul(curve, k, swapped(pub)));
 }
 
 // The shared key on CryptoPro-A by libgcrypt: (UKM * d) * Q, hashed x then y,
@@ -215,13 +168,6 @@ struct Set {
 
 const Set kSets[] = {{Crypto::Sig_Context::CryptoProA, kProA, CryptoGostImpl::psetSigA},
                      {Crypto::Sig_Context::TestParamSet, "GOST2001-test", CryptoGostImpl::psetTest}};
-
-Bytes random_below(const Bytes &q) {
-  for (;;) {
-    Bytes k = random_bytes(32);
-    if (k < q && k != small(0)) return k;
-  }
-}
 
 Bytes dump(const std::shared_ptr<Crypto::Key> &key) {
   Bytes out(32);
