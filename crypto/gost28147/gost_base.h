@@ -13,16 +13,23 @@ namespace CryptoGostImpl {
 
 // T_c[b] = S-box output of byte c of the word, in its place and already
 // rotated left by 11: a round is four lookups and three XORs.
+// The XORs pair up so the round's chain has two levels, not three.
 inline std::uint32_t round_f(const RoundTables &t, std::uint32_t x) {
-  return t.t[0][x & 0xFF] ^ t.t[1][(x >> 8) & 0xFF] ^ t.t[2][(x >> 16) & 0xFF] ^ t.t[3][x >> 24];
+  const std::uint32_t low = t.t[0][x & 0xFF] ^ t.t[1][(x >> 8) & 0xFF];
+  const std::uint32_t high = t.t[2][(x >> 16) & 0xFF] ^ t.t[3][x >> 24];
+  return low ^ high;
 }
 
-// The key word of round j. The empty volatile asm keeps the compiler from
-// computing all eight words once and spilling them to the stack.
+// The key word of round j, made off the round's dependency chain. The empty
+// volatile asm statements keep the compiler from computing all eight words
+// once and spilling them to the stack, and from folding the subtraction
+// into the chain.
 inline std::uint32_t key_word(const std::uint32_t *masked, const std::uint32_t *mask, int j) {
   std::uint32_t m = mask[j];
   asm volatile("" : "+r"(m));
-  return masked[j] - m;
+  std::uint32_t k = masked[j] - m;
+  asm volatile("" : "+r"(k));
+  return k;
 }
 
 // A block as one number: low half N1, high half N2 (the bytes little-endian).
