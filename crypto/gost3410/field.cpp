@@ -1,5 +1,7 @@
 #include "crypto/gost3410/field.h"
 
+#include <stdexcept>
+
 namespace CryptoGostImpl {
 
 namespace {
@@ -88,6 +90,8 @@ void select(U256 &r, const U256 &a, Limb mask) {
 }
 
 MontField::MontField(const U256 &m) : m_(m) {
+  if (!(m.w[0] & 1) || !(m.w[kLimbs - 1] >> (kLimbBits - 1)))
+    throw std::invalid_argument("modulus not odd or below 2^255");
   // Newton's iteration doubles the correct low bits; an odd m is its own
   // inverse modulo 8.
   Limb inv = m.w[0];

@@ -160,3 +160,10 @@ TEST(Field, InverseByFermat) {
     }
   }
 }
+
+TEST(Field, OnlyOddModuliAboveTwoTo255AreTaken) {
+  U256 even{}, small_odd = u256_from_word(97);
+  even.w[kLimbs - 1] = Limb(1) << (kLimbBits - 1);
+  EXPECT_THROW(MontField{even}, std::invalid_argument);
+  EXPECT_THROW(MontField{small_odd}, std::invalid_argument);
+}
