@@ -3,6 +3,7 @@
 #include "kmod/e2e/backend.h"
 #include "kmod/peer/peer.h"
 #include "kmod/live_module.h"
+#include "kmod/stbuff.h"
 #include "kmod/sync.h"
 #include "kmod/udpt.h"
 
@@ -189,6 +190,131 @@ TEST_F(Tunnel, RingSlotsAreWipedAfterUse) {
   size_t lingering = user_live_with_pattern(marker, sizeof(marker) - 1);
   unlock_transfer();
   EXPECT_EQ(lingering, 0u);
+}
+
+// Datagrams sent to the session's port in one go, batched as a busy server's
+// would arrive.
+void send_burst(const UdpPeer &from, const std::vector<Bytes> &datagrams, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(kLoopback);
+  to.sin_port = htons(port);
+  std::vector<iovec> iov(datagrams.size());
+  std::vector<mmsghdr> msgs(datagrams.size());
+  for (size_t i = 0; i < datagrams.size(); ++i) {
+    iov[i] = {const_cast<uint8_t *>(datagrams[i].data()), datagrams[i].size()};
+    msgs[i].msg_hdr.msg_name = &to;
+    msgs[i].msg_hdr.msg_namelen = sizeof(to);
+    msgs[i].msg_hdr.msg_iov = &iov[i];
+    msgs[i].msg_hdr.msg_iovlen = 1;
+  }
+  for (size_t at = 0; at < msgs.size();) {
+    int n = sendmmsg(from.fd(), &msgs[at], static_cast<unsigned>(msgs.size() - at), 0);
+    ASSERT_GT(n, 0);
+    at += static_cast<size_t>(n);
+  }
+}
+
+// Datagrams of two sessions keyed apart, interleaved and held up until
+// "parvex_in" takes them in batches: each line gets its own in order, and a
+// replayed and a forged datagram amid them are refused alone.
+TEST_F(Tunnel, InterleavedSessionsInOneBurst) {
+  uint16_t other_local = free_port();
+  UdpPeer other_server;
+  Line a(0), b(1);
+  open_session(a, 1, 0);
+  ASSERT_EQ(b.create(2, other_server.port(), other_local, 0), 0);
+  key(a);
+  crypt_setup other_keys = keys;
+  other_keys.key[0] ^= 0x5A;
+  other_keys.recv_iv[3] ^= 0x11;
+  ASSERT_EQ(b.ioctl(TTYSIM_SETUP_KEYS, &other_keys), 0);
+  Peer other_peer(other_keys);
+  std::vector<Bytes> to_a, to_b, fa, fb;
+  for (uint32_t i = 0; i < 40; ++i) {
+    fa.push_back(ipv4_frame(60 + 7 * i, 64, i));
+    fb.push_back(ipv4_frame(300 - 5 * i, 64, 1000 + i));
+    to_a.push_back(peer.protect(fa.back()));
+    to_b.push_back(other_peer.protect(fb.back()));
+  }
+  Bytes forged = to_b[20];
+  forged[10] ^= 0x04;
+  lock_instream();
+  for (uint32_t i = 0; i < 40; ++i) {
+    server.send(to_a[i], local);
+    other_server.send(i == 20 ? forged : to_b[i], other_local);
+    if (i == 30) server.send(to_a[29], local);  // a replay
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  unlock_instream();
+  // Frames and events as they come up a line, events apart.
+  auto take = [](Line &line, size_t frames, std::vector<Bytes> &events) {
+    std::vector<Bytes> got;
+    while (got.size() < frames) {
+      Bytes f = line.read();
+      if (f.empty()) break;
+      (f.size() >= 4 && f[2] == 0xC0 && f[3] == 0x02 ? events : got).push_back(f);
+    }
+    return got;
+  };
+  std::vector<Bytes> events_a, events_b;
+  fb.erase(fb.begin() + 20);
+  EXPECT_EQ(take(a, 40, events_a), fa);
+  EXPECT_EQ(take(b, 39, events_b), fb);
+  EXPECT_TRUE(eventually([] { return log_count("frame dropped ") == 2; }));
+  // Each refusal reached its own line as a decryption error event.
+  if (events_a.empty()) events_a.push_back(a.read());
+  if (events_b.empty()) events_b.push_back(b.read());
+  ASSERT_EQ(events_a.size(), 1u);
+  ASSERT_EQ(events_b.size(), 1u);
+  ASSERT_EQ(events_a[0].size(), 12u);
+  ASSERT_EQ(events_b[0].size(), 12u);
+  EXPECT_EQ(word(events_a[0], 4), 1u);
+  EXPECT_EQ(word(events_b[0], 4), 1u);
+  EXPECT_EQ(a.stats().frames_received, 40u);
+  EXPECT_EQ(b.stats().frames_received, 39u);
+}
+
+// A burst the inbound ring admits, while "parvex_in" is held up, is all
+// delivered in order afterwards: nothing is lost in the socket first.
+TEST_F(Tunnel, BurstOf500DatagramsInFlightArrivesWhole) {
+  Line line(0);
+  open_session(line, 1, 0);
+  key(line);
+  std::vector<Bytes> frames, datagrams;
+  for (uint32_t i = 0; i < 500; ++i) {
+    frames.push_back(ipv4_frame(1400, 64, i));
+    datagrams.push_back(peer.protect(frames.back()));
+  }
+  lock_instream();
+  send_burst(server, datagrams, local);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  unlock_instream();
+  for (uint32_t i = 0; i < 500; ++i) ASSERT_EQ(line.read(), frames[i]) << i;
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
+  EXPECT_EQ(drops.inbound, 0u);
+  EXPECT_EQ(line.stats().frames_received, 500u);
+  EXPECT_EQ(log_count("frame dropped "), 0u);
+}
+
+// Beyond what the ring admits, the rest is lost at the ring, and counted
+// there; the first 1,019 all arrive.
+TEST_F(Tunnel, BurstBeyondTheRingIsCountedWhereItIsDropped) {
+  Line line(0);
+  open_session(line, 1, 0);
+  std::vector<Bytes> datagrams;
+  for (uint32_t i = 0; i < 1100; ++i) datagrams.push_back(Peer::plain(ipv4_frame(1400, 64, i)));
+  lock_instream();
+  send_burst(server, datagrams, local);
+  stbuff_drops drops{};
+  EXPECT_TRUE(eventually([&] {
+    stbuff_get_drops(&drops);
+    return drops.inbound == 1100 - (STBUFF_SLOTS - STBUFF_RESERVED);
+  })) << drops.inbound;
+  unlock_instream();
+  for (uint32_t i = 0; i < STBUFF_SLOTS - STBUFF_RESERVED; ++i) ASSERT_EQ(line.read(), ipv4_frame(1400, 64, i)) << i;
+  EXPECT_EQ(line.read(50), Bytes{});
 }
 
 }  // namespace
