@@ -1,7 +1,7 @@
 // Load and unload: every step that can fail unwinds what was built before it.
 #include "kmod/module.h"
-#include "kmod/gost_lanes.h"
 
+#include "kmod/gost_lanes.h"
 #include "kmod/stbuff.h"
 #include "kmod/sync.h"
 #include "kmod/ttysim.h"
