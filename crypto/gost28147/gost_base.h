@@ -32,41 +32,39 @@ inline std::uint32_t key_word(const std::uint32_t *masked, const std::uint32_t *
   return k;
 }
 
-// A block as one number: low half N1, high half N2 (the bytes little-endian).
-// 32 rounds; the result is laid out the same way.
-inline std::uint64_t encrypt64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
-                               std::uint64_t block) {
-  std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
-  for (int pass = 0; pass < 3; ++pass) {
+// Eight rounds with K_0..K_7 (up) or K_7..K_0 (down) on N1, N2.
+inline void rounds_up(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                      std::uint32_t &n1, std::uint32_t &n2) {
 #pragma GCC unroll 4
-    for (int j = 0; j < 8; j += 2) {
-      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
-      n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
-    }
+  for (int j = 0; j < 8; j += 2) {
+    n2 ^= round_f(t, n1 + key_word(masked, mask, j));
+    n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
   }
+}
+inline void rounds_down(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                        std::uint32_t &n1, std::uint32_t &n2) {
 #pragma GCC unroll 4
   for (int j = 7; j > 0; j -= 2) {
     n2 ^= round_f(t, n1 + key_word(masked, mask, j));
     n1 ^= round_f(t, n2 + key_word(masked, mask, j - 1));
   }
+}
+
+// A block as one number: low half N1, high half N2 (the bytes little-endian).
+// 32 rounds; the result is laid out the same way.
+inline std::uint64_t encrypt64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
+                               std::uint64_t block) {
+  std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
+  for (int pass = 0; pass < 3; ++pass) rounds_up(t, masked, mask, n1, n2);
+  rounds_down(t, masked, mask, n1, n2);
   return std::uint64_t(n1) << 32 | n2;
 }
 
 inline std::uint64_t decrypt64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
                                std::uint64_t block) {
   std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
-#pragma GCC unroll 4
-  for (int j = 0; j < 8; j += 2) {
-    n2 ^= round_f(t, n1 + key_word(masked, mask, j));
-    n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
-  }
-  for (int pass = 0; pass < 3; ++pass) {
-#pragma GCC unroll 4
-    for (int j = 7; j > 0; j -= 2) {
-      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
-      n1 ^= round_f(t, n2 + key_word(masked, mask, j - 1));
-    }
-  }
+  rounds_up(t, masked, mask, n1, n2);
+  for (int pass = 0; pass < 3; ++pass) rounds_down(t, masked, mask, n1, n2);
   return std::uint64_t(n1) << 32 | n2;
 }
 
@@ -74,13 +72,8 @@ inline std::uint64_t decrypt64(const RoundTables &t, const std::uint32_t *masked
 inline std::uint64_t imit64(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask,
                             std::uint64_t block) {
   std::uint32_t n1 = std::uint32_t(block), n2 = std::uint32_t(block >> 32);
-  for (int pass = 0; pass < 2; ++pass) {
-#pragma GCC unroll 4
-    for (int j = 0; j < 8; j += 2) {
-      n2 ^= round_f(t, n1 + key_word(masked, mask, j));
-      n1 ^= round_f(t, n2 + key_word(masked, mask, j + 1));
-    }
-  }
+  rounds_up(t, masked, mask, n1, n2);
+  rounds_up(t, masked, mask, n1, n2);
   return std::uint64_t(n2) << 32 | n1;
 }
 
