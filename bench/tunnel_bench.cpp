@@ -163,8 +163,8 @@ void run_in(kmod_live::Line &line, Responder &responder, uint16_t local, const s
     size_t sent = 0;
     while (sent < datagrams.size() && !done) {
       size_t room = 512 - std::min<size_t>(512, sent - static_cast<size_t>(delivered.load()));
-      if (room < 32) {
-        std::this_thread::yield();
+      if (room < 32) {  // waits rather than spin on a processor the module needs
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
         continue;
       }
       size_t to = std::min(datagrams.size(), sent + room);
