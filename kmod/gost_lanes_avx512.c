@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * Up to sixteen frames in AVX-512 registers (VBMI and VL, on 256-bit
- * registers): word k of eight lanes in one register, two registers (halves)
- * for sixteen lanes.  The S-box is two 4-bit lookups per byte (vpermi2b
- * into 64-byte tables held in registers, the byte's position picking its
- * row) and the rotation one vprold.  Each step runs four chains (CFB and MAC
- * of both halves) so their latencies overlap; the shorter half stops first.
+ * Up to sixteen frames in AVX-512 registers (VBMI): word k of all sixteen
+ * lanes in one 512-bit register, so a step runs two chains, the CFB's and
+ * the MAC's.  The S-box is two 4-bit lookups per byte, each one vpermb into
+ * a 64-byte table held in a register (the byte's position picks its row),
+ * and the rotation one vprold per lookup.  vpermb takes a whole table of
+ * 64 entries in one micro-op, where the two-table vpermi2b on 256-bit
+ * registers takes two, and the permute port is what limits a round.
  * Built for 64-bit x86 only, with the AVX-512 flags for this file alone.
  */
 #include "kmod/gost_lanes_impl.h"
@@ -19,96 +20,84 @@
 
 #define AVX_INLINE static inline __attribute__((always_inline))
 
-/* One half's chains between steps. */
-struct avx_half {
-	__m256i r1, r2;		/* CFB register */
-	__m256i s1, s2;		/* MAC state */
-	__m256i q1, q2;		/* MAC input not yet taken (decryption) */
-	__m256i len, mac_blocks;
+/* The chains between steps. */
+struct avx_state {
+	__m512i r1, r2;		/* CFB register */
+	__m512i s1, s2;		/* MAC state */
+	__m512i q1, q2;		/* MAC input not yet taken (decryption) */
+	__m512i len, mac_blocks;
 };
 
 struct avx_work {
-	__m256i key[2][8];	/* frame keys: word j of each half's lanes */
-	struct avx_half half[2];
-	u32 words[2][8][8];	/* transposing room for key setup */
+	__m512i key[8];		/* frame keys: word j of every lane */
+	struct avx_state st;
+	u32 words[8][GOST_LANES_MAX];	/* transposing room for key setup */
 };
 
 static_assert(sizeof(struct avx_work) <= sizeof(struct gost_lanes_work), "work area");
+static_assert(GOST_LANES_MAX == 16, "one 512-bit register holds a word of every lane");
 
 struct avx_tables {
-	__m256i lo0, lo1, hi0, hi1;	/* nibble tables, bytes 0-31 and 32-63 */
-	__m256i nibble, row;		/* 0x0f in each byte; 16 * byte position */
+	__m512i lo, hi;			/* nibble tables, see sbox_nibbles */
+	__m512i nibble, row;		/* 0x0f in each byte; 16 * byte position */
 };
 
 /*
- * One round on eight words: b ^ rol11(S(a + k)).  The two nibble lookups
- * are rotated apart and joined with b in one vpternlogd, one step shorter
- * than joining them first: the rounds' latency sets the pace.
+ * One round on sixteen words: b ^ rol11(S(a + k)).  The two nibble lookups
+ * are rotated apart and joined with b in one vpternlogd, a step shorter
+ * than joining them first: the rounds' latency sets the CFB chain's pace.
  */
-AVX_INLINE __m256i round8(__m256i b, __m256i a, __m256i k, const struct avx_tables *tb)
+AVX_INLINE __m512i round16(__m512i b, __m512i a, __m512i k, const struct avx_tables *tb)
 {
-	__m256i x = _mm256_add_epi32(a, k);
+	__m512i x = _mm512_add_epi32(a, k);
+	__m512i hi = _mm512_srli_epi32(x, 4);
 	/* (x & nibble) | row in one vpternlogd */
-	__m256i lo = _mm256_ternarylogic_epi32(x, tb->nibble, tb->row, 0xea);
-	__m256i hi = _mm256_ternarylogic_epi32(_mm256_srli_epi32(x, 4), tb->nibble, tb->row, 0xea);
+	__m512i lo = _mm512_ternarylogic_epi32(x, tb->nibble, tb->row, 0xea);
 
-	lo = _mm256_permutex2var_epi8(tb->lo0, lo, tb->lo1);
-	hi = _mm256_permutex2var_epi8(tb->hi0, hi, tb->hi1);
-	return _mm256_ternarylogic_epi32(b, _mm256_rol_epi32(lo, 11), _mm256_rol_epi32(hi, 11), 0x96);
+	hi = _mm512_ternarylogic_epi32(hi, tb->nibble, tb->row, 0xea);
+	lo = _mm512_permutexvar_epi8(lo, tb->lo);
+	hi = _mm512_permutexvar_epi8(hi, tb->hi);
+	return _mm512_ternarylogic_epi32(b, _mm512_rol_epi32(lo, 11), _mm512_rol_epi32(hi, 11), 0x96);
 }
 
 /* Word d of chain c ^= S(word s + key) rotated. */
-#define VR(c, d, s, k) (c##d = round8(c##d, c##s, k, tb))
+#define VR(c, d, s, k) (c##d = round16(c##d, c##s, k, tb))
 
 /* Two rounds on one chain with key array k. */
 #define VP(c, k, x, y) do { VR(c, 2, 1, (k)[x]); VR(c, 1, 2, (k)[y]); } while (0)
 
 /*
  * A step's rounds: E's 32 on the CFB chain, the MAC's 16 spread one per two
- * of E's, so every stretch of rounds has the same chains to overlap.  SE(x,
- * y, m, d, s): E rounds with keys x and y, MAC round key m feeding word s
- * into d.
+ * of E's, so every stretch of rounds has both chains to overlap.  SE(x, y,
+ * z, d, s): E rounds with keys x and y, MAC round key z feeding word s into
+ * d.
  */
-#define SE1(x, y, m, d, s)						\
+#define SE(x, y, z, d, s)						\
 	do {								\
-		VR(ea, 2, 1, ka[x]);					\
-		VR(ma, d, s, ka[m]);					\
-		VR(ea, 1, 2, ka[y]);					\
+		VR(e, 2, 1, k[x]);					\
+		VR(m, d, s, k[z]);					\
+		VR(e, 1, 2, k[y]);					\
 	} while (0)
-#define SE2(x, y, m, d, s)						\
+#define STEP_ROUNDS()							\
 	do {								\
-		VR(ea, 2, 1, ka[x]); VR(eb, 2, 1, kb[x]);		\
-		VR(ma, d, s, ka[m]); VR(mb, d, s, kb[m]);		\
-		VR(ea, 1, 2, ka[y]); VR(eb, 1, 2, kb[y]);		\
-	} while (0)
-#define STEP_ROUNDS(S)							\
-	do {								\
-		S(0, 1, 0, 2, 1); S(2, 3, 1, 1, 2);			\
-		S(4, 5, 2, 2, 1); S(6, 7, 3, 1, 2);			\
-		S(0, 1, 4, 2, 1); S(2, 3, 5, 1, 2);			\
-		S(4, 5, 6, 2, 1); S(6, 7, 7, 1, 2);			\
-		S(0, 1, 0, 2, 1); S(2, 3, 1, 1, 2);			\
-		S(4, 5, 2, 2, 1); S(6, 7, 3, 1, 2);			\
-		S(7, 6, 4, 2, 1); S(5, 4, 5, 1, 2);			\
-		S(3, 2, 6, 2, 1); S(1, 0, 7, 1, 2);			\
+		SE(0, 1, 0, 2, 1); SE(2, 3, 1, 1, 2);			\
+		SE(4, 5, 2, 2, 1); SE(6, 7, 3, 1, 2);			\
+		SE(0, 1, 4, 2, 1); SE(2, 3, 5, 1, 2);			\
+		SE(4, 5, 6, 2, 1); SE(6, 7, 7, 1, 2);			\
+		SE(0, 1, 0, 2, 1); SE(2, 3, 1, 1, 2);			\
+		SE(4, 5, 2, 2, 1); SE(6, 7, 3, 1, 2);			\
+		SE(7, 6, 4, 2, 1); SE(5, 4, 5, 1, 2);			\
+		SE(3, 2, 6, 2, 1); SE(1, 0, 7, 1, 2);			\
 	} while (0)
 
 #define UP GOST_LANES_UP
 #define DOWN GOST_LANES_DOWN
 
-AVX_INLINE void vswap(__m256i *a, __m256i *b)
-{
-	__m256i x = *a;
-
-	*a = *b;
-	*b = x;
-}
-
 /* E or D of one block per lane, every lane under the key vectors k. */
-AVX_INLINE void vcrypt(__m256i *n1, __m256i *n2, const __m256i *k, const struct avx_tables *tb,
+AVX_INLINE void vcrypt(__m512i *n1, __m512i *n2, const __m512i *k, const struct avx_tables *tb,
 		       bool decrypt)
 {
-	__m256i e1 = *n1, e2 = *n2;
+	__m512i e1 = *n1, e2 = *n2;
 
 	UP(VP, e, k,);
 	if (decrypt) {
@@ -123,62 +112,79 @@ AVX_INLINE void vcrypt(__m256i *n1, __m256i *n2, const __m256i *k, const struct 
 	*n2 = e1;
 }
 
-/* Input block i of eight lanes as their first and second words. */
-AVX_INLINE void vload(const struct gost_lane *ln, u32 i, __m256i *x1, __m256i *x2)
+/* Blocks (two words each) of sixteen lanes as their first and second words. */
+AVX_INLINE void vsplit(const u64 q[16], __m512i *x1, __m512i *x2)
 {
-	const __m256i even = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
-	const __m256i odd = _mm256_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15);
-	u64 q[8];
-	__m256i a, b;
-	unsigned int l;
+	const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14,
+					       16, 18, 20, 22, 24, 26, 28, 30);
+	const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15,
+					      17, 19, 21, 23, 25, 27, 29, 31);
+	__m512i a = _mm512_loadu_si512(q), b = _mm512_loadu_si512(q + 8);
 
-	for (l = 0; l < 8; l++)
-		memcpy(&q[l], gost_lane_src(&ln[l], i), 8);
-	a = _mm256_set_epi64x((long long)q[3], (long long)q[2], (long long)q[1], (long long)q[0]);
-	b = _mm256_set_epi64x((long long)q[7], (long long)q[6], (long long)q[5], (long long)q[4]);
-	*x1 = _mm256_permutex2var_epi32(a, even, b);
-	*x2 = _mm256_permutex2var_epi32(a, odd, b);
+	*x1 = _mm512_permutex2var_epi32(a, even, b);
+	*x2 = _mm512_permutex2var_epi32(a, odd, b);
 }
 
-/* Eight blocks back out of words: lane l's block lands in q[at[l]]. */
-static const u8 at[8] = { 0, 1, 4, 5, 2, 3, 6, 7 };
-
-AVX_INLINE void vblocks(__m256i o1, __m256i o2, u64 q[8])
+/* And back: lane l's block to q[l]. */
+AVX_INLINE void vjoin(__m512i o1, __m512i o2, u64 q[16])
 {
-	_mm256_storeu_si256((__m256i *)q, _mm256_unpacklo_epi32(o1, o2));
-	_mm256_storeu_si256((__m256i *)q + 1, _mm256_unpackhi_epi32(o1, o2));
-}
+	const __m512i first = _mm512_setr_epi32(0, 16, 1, 17, 2, 18, 3, 19,
+						4, 20, 5, 21, 6, 22, 7, 23);
+	const __m512i second = _mm512_setr_epi32(8, 24, 9, 25, 10, 26, 11, 27,
+						 12, 28, 13, 29, 14, 30, 15, 31);
 
-AVX_INLINE void vstore(const struct gost_lane *ln, u32 i, __m256i o1, __m256i o2)
-{
-	u64 q[8];
-	unsigned int l;
-
-	vblocks(o1, o2, q);
-	for (l = 0; l < 8; l++)
-		gost_lane_put(&ln[l], i, (const u8 *)&q[at[l]]);
+	_mm512_storeu_si512(q, _mm512_permutex2var_epi32(o1, first, o2));
+	_mm512_storeu_si512(q + 8, _mm512_permutex2var_epi32(o1, second, o2));
 }
 
 /*
- * Frame keys of one half: the counters under the mix key, the W lookups of
- * each lane's context, then four blocks per lane under the context's key.
+ * Input block i of every lane.  The block copies are the compiler's own
+ * (the user-space build is freestanding, where memcpy stays a call).
  */
-static void half_keys(const struct gost_lane *ln, __m256i key[8], u32 words[8][8],
+AVX_INLINE void vload(const struct gost_lane *ln, u32 i, __m512i *x1, __m512i *x2)
+{
+	u64 q[16];
+	unsigned int l;
+
+	for (l = 0; l < 16; l++)
+		__builtin_memcpy(&q[l], gost_lane_src(&ln[l], i), 8);
+	vsplit(q, x1, x2);
+}
+
+AVX_INLINE void vstore(const struct gost_lane *ln, u32 i, __m512i o1, __m512i o2)
+{
+	u64 q[16];
+	unsigned int l;
+
+	vjoin(o1, o2, q);
+	for (l = 0; l < 16; l++) {
+		if (likely(i < ln[l].nfull))
+			__builtin_memcpy(ln[l].data + 8 * i, &q[l], 8);
+		else
+			gost_lane_put(&ln[l], i, (const u8 *)&q[l]);
+	}
+}
+
+/*
+ * Frame keys: the counters under the mix key, the W lookups of each lane's
+ * context, then four blocks per lane under the context's key.
+ */
+static void lane_keys(const struct gost_lane *ln, __m512i key[8], u32 words[8][16],
 		      const struct avx_tables *tb)
 {
-	__m256i mix[8], ck[8], n1, n2;
+	__m512i mix[8], ck[8], n1, n2;
 	unsigned int l, j;
 
 	for (j = 0; j < 8; j++)
-		mix[j] = _mm256_set1_epi32((int)gost_get_le32(gost_frame_mix_key + 4 * j));
-	for (l = 0; l < 8; l++)
+		mix[j] = _mm512_set1_epi32((int)gost_get_le32(gost_frame_mix_key + 4 * j));
+	for (l = 0; l < 16; l++)
 		gost_lanes_counter_words(ln[l].counter, &words[0][l], &words[1][l]);
-	n1 = _mm256_loadu_si256((const __m256i *)words[0]);
-	n2 = _mm256_loadu_si256((const __m256i *)words[1]);
+	n1 = _mm512_loadu_si512(words[0]);
+	n2 = _mm512_loadu_si512(words[1]);
 	vcrypt(&n1, &n2, mix, tb, false);
-	_mm256_storeu_si256((__m256i *)words[0], n1);
-	_mm256_storeu_si256((__m256i *)words[1], n2);
-	for (l = 0; l < 8; l++) {
+	_mm512_storeu_si512(words[0], n1);
+	_mm512_storeu_si512(words[1], n2);
+	for (l = 0; l < 16; l++) {
 		const struct gost_ctx *ctx = ln[l].ctx;
 		u8 x[8];
 
@@ -189,148 +195,110 @@ static void half_keys(const struct gost_lane *ln, __m256i key[8], u32 words[8][8
 		memzero_explicit(x, sizeof(x));
 	}
 	for (j = 0; j < 8; j++)
-		key[j] = _mm256_loadu_si256((const __m256i *)words[j]);
-	for (l = 0; l < 8; l++)
+		key[j] = _mm512_loadu_si512(words[j]);
+	for (l = 0; l < 16; l++)
 		for (j = 0; j < 8; j++)
 			words[j][l] = ln[l].ctx->key[j];
 	for (j = 0; j < 8; j++)
-		ck[j] = _mm256_loadu_si256((const __m256i *)words[j]);
+		ck[j] = _mm512_loadu_si512(words[j]);
 	for (j = 0; j < 8; j += 2)
 		vcrypt(&key[j], &key[j + 1], ck, tb, true);
 }
 
-static void half_start(const struct gost_lane *ln, struct avx_half *h)
+static void lanes_start(const struct gost_lane *ln, struct avx_state *st)
 {
-	u32 v[4][8];
+	u32 v[4][16];
 	unsigned int l;
 
-	for (l = 0; l < 8; l++) {
+	for (l = 0; l < 16; l++) {
 		v[0][l] = gost_get_le32(ln[l].ctx->iv);
 		v[1][l] = gost_get_le32(ln[l].ctx->iv + 4);
 		v[2][l] = ln[l].len;
 		v[3][l] = ln[l].mac_blocks;
 	}
-	h->r1 = _mm256_loadu_si256((const __m256i *)v[0]);
-	h->r2 = _mm256_loadu_si256((const __m256i *)v[1]);
-	h->len = _mm256_loadu_si256((const __m256i *)v[2]);
-	h->mac_blocks = _mm256_loadu_si256((const __m256i *)v[3]);
-	h->s1 = h->s2 = h->q1 = h->q2 = _mm256_setzero_si256();
-}
-
-/* Before the rounds: the step's input, and the chains' starting words. */
-AVX_INLINE void pre(const struct gost_lane *ln, struct avx_half *h, u32 i, bool dec,
-		    __m256i *x1, __m256i *x2, __m256i *e1, __m256i *e2, __m256i *m1, __m256i *m2)
-{
-	vload(ln, i, x1, x2);
-	if (!dec) {
-		h->q1 = *x1;
-		h->q2 = *x2;
-	}
-	*e1 = h->r1;
-	*e2 = h->r2;
-	*m1 = _mm256_xor_si256(h->s1, h->q1);
-	*m2 = _mm256_xor_si256(h->s2, h->q2);
+	st->r1 = _mm512_loadu_si512(v[0]);
+	st->r2 = _mm512_loadu_si512(v[1]);
+	st->len = _mm512_loadu_si512(v[2]);
+	st->mac_blocks = _mm512_loadu_si512(v[3]);
+	st->s1 = st->s2 = st->q1 = st->q2 = _mm512_setzero_si512();
 }
 
 /* Plain-data bytes of block i as word masks (zero shifts in past 31). */
-AVX_INLINE __m256i plain_mask(__m256i len, u32 i, int word)
+AVX_INLINE __m512i plain_mask(__m512i len, u32 i, int word)
 {
-	__m256i rem = _mm256_sub_epi32(len, _mm256_set1_epi32((int)(8 * i + 4 * word)));
+	__m512i rem = _mm512_sub_epi32(len, _mm512_set1_epi32((int)(8 * i + 4 * word)));
 
-	rem = _mm256_min_epi32(_mm256_max_epi32(rem, _mm256_setzero_si256()), _mm256_set1_epi32(4));
-	return _mm256_srlv_epi32(_mm256_set1_epi32(-1),
-				 _mm256_sub_epi32(_mm256_set1_epi32(32), _mm256_slli_epi32(rem, 3)));
+	rem = _mm512_min_epi32(_mm512_max_epi32(rem, _mm512_setzero_si512()), _mm512_set1_epi32(4));
+	return _mm512_srlv_epi32(_mm512_set1_epi32(-1),
+				 _mm512_sub_epi32(_mm512_set1_epi32(32), _mm512_slli_epi32(rem, 3)));
 }
 
-/* After the rounds: the MAC kept where it ran, the output, the next register. */
-AVX_INLINE void post(const struct gost_lane *ln, struct avx_half *h, u32 i, bool dec,
-		     __m256i x1, __m256i x2, __m256i e1, __m256i e2, __m256i m1, __m256i m2)
+/* One step of every lane: the input, the rounds, the output and the chains. */
+AVX_INLINE void step(const struct gost_lane *ln, struct avx_state *st, const __m512i *k, u32 i,
+		     bool dec, const struct avx_tables *tb)
 {
-	__mmask8 mac_on = _mm256_cmpgt_epu32_mask(h->mac_blocks, _mm256_set1_epi32((int)(i - dec)));
-	__m256i o1 = _mm256_xor_si256(e1, x1), o2 = _mm256_xor_si256(e2, x2);
+	__m512i x1, x2, e1, e2, m1, m2, o1, o2;
+	__mmask16 mac_on;
 
-	h->s1 = _mm256_mask_mov_epi32(h->s1, mac_on, m1);
-	h->s2 = _mm256_mask_mov_epi32(h->s2, mac_on, m2);
+	vload(ln, i, &x1, &x2);
+	if (!dec) {
+		st->q1 = x1;
+		st->q2 = x2;
+	}
+	e1 = st->r1;
+	e2 = st->r2;
+	m1 = _mm512_xor_si512(st->s1, st->q1);
+	m2 = _mm512_xor_si512(st->s2, st->q2);
+	STEP_ROUNDS();
+
+	/* E's result comes out with its words swapped. */
+	mac_on = _mm512_cmpgt_epu32_mask(st->mac_blocks, _mm512_set1_epi32((int)(i - dec)));
+	o1 = _mm512_xor_si512(e2, x1);
+	o2 = _mm512_xor_si512(e1, x2);
+	st->s1 = _mm512_mask_mov_epi32(st->s1, mac_on, m1);
+	st->s2 = _mm512_mask_mov_epi32(st->s2, mac_on, m2);
 	vstore(ln, i, o1, o2);
 	if (dec) {
-		h->q1 = _mm256_xor_si256(x1, _mm256_and_si256(e1, plain_mask(h->len, i, 0)));
-		h->q2 = _mm256_xor_si256(x2, _mm256_and_si256(e2, plain_mask(h->len, i, 1)));
-		h->r1 = x1;
-		h->r2 = x2;
+		st->q1 = _mm512_xor_si512(x1, _mm512_and_si512(e2, plain_mask(st->len, i, 0)));
+		st->q2 = _mm512_xor_si512(x2, _mm512_and_si512(e1, plain_mask(st->len, i, 1)));
+		st->r1 = x1;
+		st->r2 = x2;
 	} else {
-		h->r1 = o1;
-		h->r2 = o2;
+		st->r1 = o1;
+		st->r2 = o2;
 	}
-}
-
-/* One step of both halves: four chains. */
-AVX_INLINE void step2(const struct gost_lane *ln, struct avx_half *a, struct avx_half *b,
-		      const __m256i *ka, const __m256i *kb, u32 i, bool dec,
-		      const struct avx_tables *tb)
-{
-	__m256i xa1, xa2, ea1, ea2, ma1, ma2, xb1, xb2, eb1, eb2, mb1, mb2;
-
-	pre(ln, a, i, dec, &xa1, &xa2, &ea1, &ea2, &ma1, &ma2);
-	pre(ln + 8, b, i, dec, &xb1, &xb2, &eb1, &eb2, &mb1, &mb2);
-	STEP_ROUNDS(SE2);
-	post(ln, a, i, dec, xa1, xa2, ea2, ea1, ma1, ma2);
-	post(ln + 8, b, i, dec, xb1, xb2, eb2, eb1, mb1, mb2);
-}
-
-/* One step of the first half alone. */
-AVX_INLINE void step1(const struct gost_lane *ln, struct avx_half *a, const __m256i *ka, u32 i,
-		      bool dec, const struct avx_tables *tb)
-{
-	__m256i xa1, xa2, ea1, ea2, ma1, ma2;
-
-	pre(ln, a, i, dec, &xa1, &xa2, &ea1, &ea2, &ma1, &ma2);
-	STEP_ROUNDS(SE1);
-	post(ln, a, i, dec, xa1, xa2, ea2, ea1, ma1, ma2);
 }
 
 AVX_INLINE void run(struct gost_lanes_group *g, u32 from, u32 to, struct avx_work *w, bool dec)
 {
 	const struct gost_lane *ln = g->lane;
-	const unsigned int halves = g->n > 8 ? 2 : 1;
-	const u32 steps_b = halves > 1 ? gost_lane_steps(&ln[8], dec) : 0;
 	struct avx_tables tables, *tb = &tables;
-	struct avx_half a = w->half[0], b = w->half[1];
+	struct avx_state st = w->st;
 	u32 i;
 
-	tables.lo0 = _mm256_loadu_si256((const __m256i *)g->nib);
-	tables.lo1 = _mm256_loadu_si256((const __m256i *)(g->nib + 32));
-	tables.hi0 = _mm256_loadu_si256((const __m256i *)(g->nib + 64));
-	tables.hi1 = _mm256_loadu_si256((const __m256i *)(g->nib + 96));
-	tables.nibble = _mm256_set1_epi8(0x0f);
-	tables.row = _mm256_set1_epi32(0x30201000);
+	tables.lo = _mm512_loadu_si512(g->nib);
+	tables.hi = _mm512_loadu_si512(g->nib + 64);
+	tables.nibble = _mm512_set1_epi8(0x0f);
+	tables.row = _mm512_set1_epi32(0x30201000);
 
 	if (from == 0) {
-		half_keys(ln, w->key[0], w->words[0], tb);
-		half_start(ln, &a);
-		if (halves > 1) {
-			half_keys(ln + 8, w->key[1], w->words[1], tb);
-			half_start(ln + 8, &b);
-		}
+		lane_keys(ln, w->key, w->words, tb);
+		lanes_start(ln, &st);
 	}
-	for (i = from; i < to && i < steps_b; i++)
-		step2(ln, &a, &b, w->key[0], w->key[1], i, dec, tb);
-	for (; i < to; i++)
-		step1(ln, &a, w->key[0], i, dec, tb);
+	for (i = from; i < to; i++)
+		step(ln, &st, w->key, i, dec, tb);
 
 	if (to == gost_lane_steps(&ln[0], dec)) {
-		u64 q[8];
-		unsigned int h, l;
+		u64 q[16];
+		unsigned int l;
 
-		for (h = 0; h < halves; h++) {
-			vblocks(h ? b.s1 : a.s1, h ? b.s2 : a.s2, q);
-			for (l = 0; l < 8; l++)
-				if (ln[8 * h + l].mac)
-					memcpy(ln[8 * h + l].mac, &q[at[l]], 8);
-		}
+		vjoin(st.s1, st.s2, q);
+		for (l = 0; l < 16; l++)
+			if (ln[l].mac)
+				memcpy(ln[l].mac, &q[l], 8);
 		memzero_explicit(q, sizeof(q));
 	}
-	w->half[0] = a;
-	w->half[1] = b;
+	w->st = st;
 }
 
 void gost_lanes_avx512(struct gost_lanes_group *g, u32 from, u32 to, struct gost_lanes_work *work)
