@@ -17,7 +17,7 @@ struct RoundTables {
 };
 
 // The tables of a packed S-box, shared by every key and hash that names the
-// same S-box (made once per distinct S-box, kept for the process).
+// same S-box: made once while that S-box is among the last few in use.
 std::shared_ptr<const RoundTables> tables_for(const std::uint8_t *sbox);
 
 // Where a key's re-masking words come from.
