@@ -505,6 +505,14 @@ TEST(FreshKeys, EveryLengthAgreesWithLibgcrypt) {
       Bytes out(len);
       Crypto::create_cfb_context(key, iv.data())->encrypt(data.data(), out.data(), unsigned(len));
       ASSERT_EQ(out, gcry_cipher(s, GCRY_CIPHER_MODE_CFB, material, iv, data));
+      // Decryption in place, in one call: the four-block path and its tail.
+      Crypto::create_cfb_context(key, iv.data())->decrypt(out.data(), out.data(), unsigned(len));
+      ASSERT_EQ(out, data);
+      if (len % 8 == 0) {
+        const Bytes blocks = ecb(key, data, true);
+        ASSERT_EQ(blocks, gcry_cipher(s, GCRY_CIPHER_MODE_ECB, material, {}, data));
+        ASSERT_EQ(ecb(key, blocks, false), data);
+      }
       if (len == 0) continue;
       auto mac = Crypto::create_imit_context(key);
       mac->imit(data.data(), unsigned(len), 1);

@@ -77,9 +77,12 @@ inline std::uint64_t imit64(const RoundTables &t, const std::uint32_t *masked, c
   return std::uint64_t(n2) << 32 | n1;
 }
 
-// Four blocks under four plain keys at once (the hash step keys and the
-// mask stream): independent chains, so the rounds overlap.
+// Four blocks at once: independent chains, so the rounds overlap. Under
+// four plain keys (the hash step keys, the mask stream) or one masked key
+// (ECB, CFB decryption).
 void encrypt4_plain(const RoundTables &t, const std::uint32_t keys[4][8], std::uint64_t blocks[4]);
+void encrypt4(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask, std::uint64_t blocks[4]);
+void decrypt4(const RoundTables &t, const std::uint32_t *masked, const std::uint32_t *mask, std::uint64_t blocks[4]);
 
 inline std::uint64_t load_le64(const void *p) {
   std::uint64_t v;
@@ -95,6 +98,9 @@ class GostBase {
   std::uint64_t encrypt(std::uint64_t block) const { return encrypt64(*tables_, masked_, mask_, block); }
   std::uint64_t decrypt(std::uint64_t block) const { return decrypt64(*tables_, masked_, mask_, block); }
   std::uint64_t imit(std::uint64_t block) const { return imit64(*tables_, masked_, mask_, block); }
+
+  void encrypt4(std::uint64_t blocks[4]) const { CryptoGostImpl::encrypt4(*tables_, masked_, mask_, blocks); }
+  void decrypt4(std::uint64_t blocks[4]) const { CryptoGostImpl::decrypt4(*tables_, masked_, mask_, blocks); }
 
   void encrypt_block(void *block) const { store_le64(block, encrypt(load_le64(block))); }
   void decrypt_block(void *block) const { store_le64(block, decrypt(load_le64(block))); }
