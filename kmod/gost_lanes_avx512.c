@@ -233,14 +233,18 @@ AVX_INLINE __m512i plain_mask(__m512i len, u32 i, int word)
 				 _mm512_sub_epi32(_mm512_set1_epi32(32), _mm512_slli_epi32(rem, 3)));
 }
 
-/* One step of every lane: the input, the rounds, the output and the chains. */
+/*
+ * One step of every lane: x holds its input, and on return the next step's,
+ * loaded before the rounds so the loads are done long before they are
+ * needed (decryption's next CFB input is this one's input).
+ */
 AVX_INLINE void step(const struct gost_lane *ln, struct avx_state *st, const __m512i *k, u32 i,
-		     bool dec, const struct avx_tables *tb)
+		     bool dec, const struct avx_tables *tb, __m512i *x)
 {
-	__m512i x1, x2, e1, e2, m1, m2, o1, o2;
+	__m512i x1 = x[0], x2 = x[1], e1, e2, m1, m2, o1, o2;
 	__mmask16 mac_on;
 
-	vload(ln, i, &x1, &x2);
+	vload(ln, i + 1, &x[0], &x[1]);
 	if (!dec) {
 		st->q1 = x1;
 		st->q2 = x2;
@@ -274,6 +278,7 @@ AVX_INLINE void run(struct gost_lanes_group *g, u32 from, u32 to, struct avx_wor
 	const struct gost_lane *ln = g->lane;
 	struct avx_tables tables, *tb = &tables;
 	struct avx_state st = w->st;
+	__m512i x[2];
 	u32 i;
 
 	tables.lo = _mm512_loadu_si512(g->nib);
@@ -285,8 +290,10 @@ AVX_INLINE void run(struct gost_lanes_group *g, u32 from, u32 to, struct avx_wor
 		lane_keys(ln, w->key, w->words, tb);
 		lanes_start(ln, &st);
 	}
+	if (from < to)
+		vload(ln, from, &x[0], &x[1]);
 	for (i = from; i < to; i++)
-		step(ln, &st, w->key, i, dec, tb);
+		step(ln, &st, w->key, i, dec, tb, x);
 
 	if (to == gost_lane_steps(&ln[0], dec)) {
 		u64 q[16];
