@@ -96,11 +96,10 @@ struct Mixer {
 // Pieces and words are little-endian in memory.
 static_assert(std::endian::native == std::endian::little);
 
-void length_block(std::uint64_t byte_count, Block256 out) {
-  std::memset(out, 0, 32);
-  const std::uint64_t bits = byte_count << 3;
-  for (int i = 0; i < 8; ++i) out[31 - i] = std::uint8_t(bits >> (8 * i));
-  out[23] = std::uint8_t(byte_count >> 61);
+void length_block(std::uint64_t byte_count, Words256 out) {
+  out[0] = byte_count << 3;
+  out[1] = byte_count >> 61;
+  out[2] = out[3] = 0;
 }
 
 GostHashBase::~GostHashBase() {
@@ -147,7 +146,8 @@ const unsigned char *GostHashBase::result() {
     byte_count_ += n;
     buffered_ = 0;
   }
-  const Words256 length = {byte_count_ << 3, byte_count_ >> 61, 0, 0};
+  Words256 length;
+  length_block(byte_count_, length);
   step(length);
   step(sum_);
   std::memcpy(digest_, h_, 32);

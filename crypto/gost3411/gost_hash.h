@@ -13,12 +13,11 @@ namespace CryptoGostImpl {
 
 using Block256 = std::uint8_t[32];
 
-// The length block: the message length in bits as a 256-bit number, most
-// significant byte first.
-void length_block(std::uint64_t byte_count, Block256 out);
-
 // A 256-bit value as four 64-bit words, least significant first.
 using Words256 = std::uint64_t[4];
+
+// The length block: the message length in bits as a 256-bit number.
+void length_block(std::uint64_t byte_count, Words256 out);
 
 class GostHashBase : public Crypto::Hash_Context {
  public:

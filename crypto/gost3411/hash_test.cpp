@@ -119,14 +119,19 @@ TEST(Hash, OwnSBoxIgnoresTheProcessWideOne) {
 }
 
 TEST(Hash, LengthBlockHoldsTheFullBitLength) {
-  CryptoGostImpl::Block256 block;
+  CryptoGostImpl::Words256 block;
+  const auto hex = [&] {
+    std::uint8_t bytes[32];
+    for (int i = 0; i < 32; ++i) bytes[31 - i] = std::uint8_t(block[i / 8] >> (8 * (i % 8)));
+    return to_hex(bytes, 32);  // most significant first
+  };
   CryptoGostImpl::length_block(50, block);
-  EXPECT_EQ(to_hex(block, 32), std::string(60, '0') + "0190");
+  EXPECT_EQ(hex(), std::string(60, '0') + "0190");
   // 2^29 bytes = 2^32 bits: the count no longer fits 32 bits.
   CryptoGostImpl::length_block(std::uint64_t(1) << 29, block);
-  EXPECT_EQ(to_hex(block, 32), std::string(54, '0') + "0100000000");
+  EXPECT_EQ(hex(), std::string(54, '0') + "0100000000");
   CryptoGostImpl::length_block(~std::uint64_t(0), block);
-  EXPECT_EQ(to_hex(block, 32), std::string(46, '0') + "07fffffffffffffff8");
+  EXPECT_EQ(hex(), std::string(46, '0') + "07fffffffffffffff8");
 }
 
 // Half a gigabyte and more: run with YRK_LONG_TESTS=1.
