@@ -151,6 +151,27 @@ AVX_INLINE void vload(const struct gost_lane *ln, u32 i, __m512i *x1, __m512i *x
 	vsplit(q, x1, x2);
 }
 
+/*
+ * The first n (< 8) bytes of a block, without a call: a call in the steps
+ * would have every live vector register saved on the stack around it.
+ */
+AVX_INLINE void put_tail(u8 *dst, const u8 *src, u32 n)
+{
+	if (n & 4) {
+		__builtin_memcpy(dst, src, 4);
+		dst += 4;
+		src += 4;
+	}
+	if (n & 2) {
+		__builtin_memcpy(dst, src, 2);
+		dst += 2;
+		src += 2;
+	}
+	if (n & 1)
+		*dst = *src;
+}
+
+/* Output block i of every lane: whole, or the bytes of a partial last one. */
 AVX_INLINE void vstore(const struct gost_lane *ln, u32 i, __m512i o1, __m512i o2)
 {
 	u64 q[16];
@@ -160,28 +181,30 @@ AVX_INLINE void vstore(const struct gost_lane *ln, u32 i, __m512i o1, __m512i o2
 	for (l = 0; l < 16; l++) {
 		if (likely(i < ln[l].nfull))
 			__builtin_memcpy(ln[l].data + 8 * i, &q[l], 8);
-		else
-			gost_lane_put(&ln[l], i, (const u8 *)&q[l]);
+		else if (i < ln[l].cfb_blocks)
+			put_tail(ln[l].data + 8 * i, (const u8 *)&q[l], ln[l].len - 8 * i);
 	}
 }
 
 /*
  * Frame keys: the counters under the mix key, the W lookups of each lane's
- * context, then four blocks per lane under the context's key.
+ * context, then four blocks per lane under the context's key.  Keys pass
+ * through the work area (wiped after the batch), not the stack: the mix
+ * key where the frame keys go later, the contexts' keys in words.
  */
 static void lane_keys(const struct gost_lane *ln, __m512i key[8], u32 words[8][16],
 		      const struct avx_tables *tb)
 {
-	__m512i mix[8], ck[8], n1, n2;
+	__m512i n1, n2;
 	unsigned int l, j;
 
 	for (j = 0; j < 8; j++)
-		mix[j] = _mm512_set1_epi32((int)gost_get_le32(gost_frame_mix_key + 4 * j));
+		key[j] = _mm512_set1_epi32((int)gost_get_le32(gost_frame_mix_key + 4 * j));
 	for (l = 0; l < 16; l++)
 		gost_lanes_counter_words(ln[l].counter, &words[0][l], &words[1][l]);
 	n1 = _mm512_loadu_si512(words[0]);
 	n2 = _mm512_loadu_si512(words[1]);
-	vcrypt(&n1, &n2, mix, tb, false);
+	vcrypt(&n1, &n2, key, tb, false);
 	_mm512_storeu_si512(words[0], n1);
 	_mm512_storeu_si512(words[1], n2);
 	for (l = 0; l < 16; l++) {
@@ -199,10 +222,8 @@ static void lane_keys(const struct gost_lane *ln, __m512i key[8], u32 words[8][1
 	for (l = 0; l < 16; l++)
 		for (j = 0; j < 8; j++)
 			words[j][l] = ln[l].ctx->key[j];
-	for (j = 0; j < 8; j++)
-		ck[j] = _mm512_loadu_si512(words[j]);
 	for (j = 0; j < 8; j += 2)
-		vcrypt(&key[j], &key[j + 1], ck, tb, true);
+		vcrypt(&key[j], &key[j + 1], (const __m512i *)words, tb, true);
 }
 
 static void lanes_start(const struct gost_lane *ln, struct avx_state *st)
@@ -277,7 +298,7 @@ AVX_INLINE void run(struct gost_lanes_group *g, u32 from, u32 to, struct avx_wor
 {
 	const struct gost_lane *ln = g->lane;
 	struct avx_tables tables, *tb = &tables;
-	struct avx_state st = w->st;
+	struct avx_state *st = &w->st;
 	__m512i x[2];
 	u32 i;
 
@@ -288,24 +309,23 @@ AVX_INLINE void run(struct gost_lanes_group *g, u32 from, u32 to, struct avx_wor
 
 	if (from == 0) {
 		lane_keys(ln, w->key, w->words, tb);
-		lanes_start(ln, &st);
+		lanes_start(ln, st);
 	}
 	if (from < to)
 		vload(ln, from, &x[0], &x[1]);
 	for (i = from; i < to; i++)
-		step(ln, &st, w->key, i, dec, tb, x);
+		step(ln, st, w->key, i, dec, tb, x);
 
 	if (to == gost_lane_steps(&ln[0], dec)) {
 		u64 q[16];
 		unsigned int l;
 
-		vjoin(st.s1, st.s2, q);
+		vjoin(st->s1, st->s2, q);
 		for (l = 0; l < 16; l++)
 			if (ln[l].mac)
 				memcpy(ln[l].mac, &q[l], 8);
 		memzero_explicit(q, sizeof(q));
 	}
-	w->st = st;
 }
 
 void gost_lanes_avx512(struct gost_lanes_group *g, u32 from, u32 to, struct gost_lanes_work *work)
