@@ -4,9 +4,10 @@
  * lanes in one 512-bit register, so a step runs two chains, the CFB's and
  * the MAC's.  The S-box is two 4-bit lookups per byte, each one vpermb into
  * a 64-byte table held in a register (the byte's position picks its row),
- * and the rotation one vprold per lookup.  vpermb takes a whole table of
- * 64 entries in one micro-op, where the two-table vpermi2b on 256-bit
- * registers takes two, and the permute port is what limits a round.
+ * and the rotation one vprold per round.  vpermb takes a whole table of 64
+ * entries in one micro-op, where the two-table vpermi2b on 256-bit
+ * registers takes two: with 512-bit operands only two ports run vector
+ * work, so micro-ops per round are what limit the pace.
  * Built for 64-bit x86 only, with the AVX-512 flags for this file alone.
  */
 #include "kmod/gost_lanes_impl.h"
@@ -43,11 +44,13 @@ struct avx_tables {
 };
 
 /*
- * One round on sixteen words: b ^ rol11(S(a + k)).  The two nibble lookups
- * are rotated apart and joined with b in one vpternlogd, a step shorter
- * than joining them first: the rounds' latency sets the CFB chain's pace.
+ * One round on sixteen words: b ^= rol11(S(a + k)).  Each word is also kept
+ * rotated back by 11 (br): the two nibble lookups join it in one vpternlogd,
+ * and one vprold gives the word itself, a micro-op fewer than rotating each
+ * lookup (the permute and shift ports are what limit a round).
  */
-AVX_INLINE __m512i round16(__m512i b, __m512i a, __m512i k, const struct avx_tables *tb)
+AVX_INLINE void round16(__m512i *br, __m512i *b, __m512i a, __m512i k,
+			const struct avx_tables *tb)
 {
 	__m512i x = _mm512_add_epi32(a, k);
 	__m512i hi = _mm512_srli_epi32(x, 4);
@@ -57,11 +60,19 @@ AVX_INLINE __m512i round16(__m512i b, __m512i a, __m512i k, const struct avx_tab
 	hi = _mm512_ternarylogic_epi32(hi, tb->nibble, tb->row, 0xea);
 	lo = _mm512_permutexvar_epi8(lo, tb->lo);
 	hi = _mm512_permutexvar_epi8(hi, tb->hi);
-	return _mm512_ternarylogic_epi32(b, _mm512_rol_epi32(lo, 11), _mm512_rol_epi32(hi, 11), 0x96);
+	*br = _mm512_ternarylogic_epi32(*br, lo, hi, 0x96);
+	*b = _mm512_rol_epi32(*br, 11);
 }
 
+/* A chain's words rotated back, as round16 keeps them. */
+#define VROT(c)							\
+	do {								\
+		c##1r = _mm512_ror_epi32(c##1, 11);			\
+		c##2r = _mm512_ror_epi32(c##2, 11);			\
+	} while (0)
+
 /* Word d of chain c ^= S(word s + key) rotated. */
-#define VR(c, d, s, k) (c##d = round16(c##d, c##s, k, tb))
+#define VR(c, d, s, k) round16(&c##d##r, &c##d, c##s, k, tb)
 
 /* Two rounds on one chain with key array k. */
 #define VP(c, k, x, y) do { VR(c, 2, 1, (k)[x]); VR(c, 1, 2, (k)[y]); } while (0)
@@ -97,8 +108,9 @@ AVX_INLINE __m512i round16(__m512i b, __m512i a, __m512i k, const struct avx_tab
 AVX_INLINE void vcrypt(__m512i *n1, __m512i *n2, const __m512i *k, const struct avx_tables *tb,
 		       bool decrypt)
 {
-	__m512i e1 = *n1, e2 = *n2;
+	__m512i e1 = *n1, e2 = *n2, e1r, e2r;
 
+	VROT(e);
 	UP(VP, e, k,);
 	if (decrypt) {
 		DOWN(VP, e, k,);
@@ -262,7 +274,7 @@ AVX_INLINE __m512i plain_mask(__m512i len, u32 i, int word)
 AVX_INLINE void step(const struct gost_lane *ln, struct avx_state *st, const __m512i *k, u32 i,
 		     bool dec, const struct avx_tables *tb, __m512i *x)
 {
-	__m512i x1 = x[0], x2 = x[1], e1, e2, m1, m2, o1, o2;
+	__m512i x1 = x[0], x2 = x[1], e1, e2, m1, m2, o1, o2, e1r, e2r, m1r, m2r;
 	__mmask16 mac_on;
 
 	vload(ln, i + 1, &x[0], &x[1]);
@@ -274,6 +286,8 @@ AVX_INLINE void step(const struct gost_lane *ln, struct avx_state *st, const __m
 	e2 = st->r2;
 	m1 = _mm512_xor_si512(st->s1, st->q1);
 	m2 = _mm512_xor_si512(st->s2, st->q2);
+	VROT(e);
+	VROT(m);
 	STEP_ROUNDS();
 
 	/* E's result comes out with its words swapped. */
