@@ -47,7 +47,7 @@ struct avx_tables {
  * One round on sixteen words: b ^= rol11(S(a + k)).  Each word is also kept
  * rotated back by 11 (br): the two nibble lookups join it in one vpternlogd,
  * and one vprold gives the word itself, a micro-op fewer than rotating each
- * lookup (the permute and shift ports are what limit a round).
+ * lookup.
  */
 AVX_INLINE void round16(__m512i *br, __m512i *b, __m512i a, __m512i k,
 			const struct avx_tables *tb)
@@ -65,7 +65,7 @@ AVX_INLINE void round16(__m512i *br, __m512i *b, __m512i a, __m512i k,
 }
 
 /* A chain's words rotated back, as round16 keeps them. */
-#define VROT(c)							\
+#define VROT(c)								\
 	do {								\
 		c##1r = _mm512_ror_epi32(c##1, 11);			\
 		c##2r = _mm512_ror_epi32(c##2, 11);			\
