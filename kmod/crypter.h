@@ -94,6 +94,9 @@ void crypter_outstream_batch(struct crypter_batch *b);
  */
 void crypter_instream_batch(struct crypter_batch *b);
 
+/* Frames refused on the way in since load (read under the receiving lock). */
+u32 crypter_decrypt_drops(void);
+
 /* Protects buf[0..n) in place; buf has CRYPTER_TRAILER bytes of room after it. */
 s32 EncryptFrame(struct gost_ctx *ctx, u8 *buf, s32 n);
 /* Checks and decrypts in place; the plain length, or 0 when refused. */

@@ -76,11 +76,12 @@ class Crypter : public ::testing::Test {
 
   // The datagram is refused: logged, counted, reported, nothing delivered.
   void expect_refused(const Bytes &datagram, const std::string &why) {
-    u32 before = s->decerrors;
+    u32 before = s->decerrors, all_before = crypter_decrypt_drops();
     recorder().events.clear();
     EXPECT_FALSE(receive_datagram(s, datagram)) << why;
     EXPECT_EQ(take_log(), Strings{"frame dropped "}) << why;
     EXPECT_EQ(s->decerrors, before + 1) << why;
+    EXPECT_EQ(crypter_decrypt_drops(), all_before + 1) << why;
     ASSERT_EQ(recorder().events.size(), 1u) << why;
     EXPECT_EQ(recorder().events[0].sid, 77);
     EXPECT_EQ(recorder().events[0].bytes, decerror_event(before + 1)) << why;
@@ -430,7 +431,7 @@ TEST_F(CrypterBatch, SameCounterTwiceInABatchPassesOnce) {
 TEST_F(CrypterBatch, TamperedFrameAmidGoodOnesIsDroppedAlone) {
   for_each_lanes_kernel([&] {
     u64 base = s->recv_ctx.counter;
-    u32 errors = s->decerrors;
+    u32 errors = s->decerrors, all = crypter_decrypt_drops();
     BatchInput in;
     std::vector<Bytes> frames, expected;
     for (u64 c = 1; c <= GOST_LANES_MAX; ++c) {
@@ -442,6 +443,7 @@ TEST_F(CrypterBatch, TamperedFrameAmidGoodOnesIsDroppedAlone) {
     EXPECT_EQ(frames_of(receive_batch(batch.get(), in)), expected);
     EXPECT_EQ(take_log(), Strings{"frame dropped "});
     EXPECT_EQ(s->decerrors, errors + 1);
+    EXPECT_EQ(crypter_decrypt_drops(), all + 1);
     EXPECT_EQ(recorder().events.back().bytes, decerror_event(errors + 1));
     EXPECT_EQ(s->recv_ctx.counter, base + GOST_LANES_MAX);
     // The genuine frame is still within the window.
