@@ -1,5 +1,6 @@
 // The whole tunnel on loopback: a test plays the daemon on a line and the
 // libgcrypt peer plays the access server.
+#include "kmod/crypter.h"
 #include "kmod/e2e/backend.h"
 #include "kmod/peer/peer.h"
 #include "kmod/live_module.h"
@@ -249,6 +250,9 @@ TEST_F(Tunnel, InterleavedSessionsInOneBurst) {
   EXPECT_EQ(word(events_b[0], 4), 1u);
   EXPECT_EQ(a.stats().frames_received, 40u);
   EXPECT_EQ(b.stats().frames_received, 39u);
+  lock_instream();
+  EXPECT_EQ(crypter_decrypt_drops(), 2u);
+  unlock_instream();
 }
 
 }  // namespace
