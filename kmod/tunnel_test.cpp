@@ -4,6 +4,7 @@
 #include "kmod/e2e/backend.h"
 #include "kmod/peer/peer.h"
 #include "kmod/live_module.h"
+#include "kmod/stbuff.h"
 #include "kmod/sync.h"
 #include "kmod/udpt.h"
 
@@ -192,6 +193,29 @@ TEST_F(Tunnel, RingSlotsAreWipedAfterUse) {
   EXPECT_EQ(lingering, 0u);
 }
 
+// Datagrams sent to the session's port in one go, batched as a busy server's
+// would arrive.
+void send_burst(const UdpPeer &from, const std::vector<Bytes> &datagrams, uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(kLoopback);
+  to.sin_port = htons(port);
+  std::vector<iovec> iov(datagrams.size());
+  std::vector<mmsghdr> msgs(datagrams.size());
+  for (size_t i = 0; i < datagrams.size(); ++i) {
+    iov[i] = {const_cast<uint8_t *>(datagrams[i].data()), datagrams[i].size()};
+    msgs[i].msg_hdr.msg_name = &to;
+    msgs[i].msg_hdr.msg_namelen = sizeof(to);
+    msgs[i].msg_hdr.msg_iov = &iov[i];
+    msgs[i].msg_hdr.msg_iovlen = 1;
+  }
+  for (size_t at = 0; at < msgs.size();) {
+    int n = sendmmsg(from.fd(), &msgs[at], static_cast<unsigned>(msgs.size() - at), 0);
+    ASSERT_GT(n, 0);
+    at += static_cast<size_t>(n);
+  }
+}
+
 // Datagrams of two sessions keyed apart, interleaved and held up until
 // "parvex_in" takes them in batches: each line gets its own in order, and a
 // replayed and a forged datagram amid them are refused alone.
@@ -253,6 +277,50 @@ TEST_F(Tunnel, InterleavedSessionsInOneBurst) {
   lock_instream();
   EXPECT_EQ(crypter_decrypt_drops(), 2u);
   unlock_instream();
+}
+
+// A burst the inbound ring admits, while "parvex_in" is held up, is all
+// delivered in order afterwards: nothing is lost in the socket first.
+// Disabled until the transport sizes its sockets' receive buffers: a default
+// one holds about 90 such datagrams.
+TEST_F(Tunnel, DISABLED_BurstOf500DatagramsInFlightArrivesWhole) {
+  Line line(0);
+  open_session(line, 1, 0);
+  key(line);
+  std::vector<Bytes> frames, datagrams;
+  for (uint32_t i = 0; i < 500; ++i) {
+    frames.push_back(ipv4_frame(1400, 64, i));
+    datagrams.push_back(peer.protect(frames.back()));
+  }
+  lock_instream();
+  send_burst(server, datagrams, local);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  unlock_instream();
+  for (uint32_t i = 0; i < 500; ++i) ASSERT_EQ(line.read(), frames[i]) << i;
+  stbuff_drops drops;
+  stbuff_get_drops(&drops);
+  EXPECT_EQ(drops.inbound, 0u);
+  EXPECT_EQ(line.stats().frames_received, 500u);
+  EXPECT_EQ(log_count("frame dropped "), 0u);
+}
+
+// Beyond what the ring admits, the rest is lost at the ring, and counted
+// there; the first 1,019 all arrive.  Disabled as the one above.
+TEST_F(Tunnel, DISABLED_BurstBeyondTheRingIsCountedWhereItIsDropped) {
+  Line line(0);
+  open_session(line, 1, 0);
+  std::vector<Bytes> datagrams;
+  for (uint32_t i = 0; i < 1100; ++i) datagrams.push_back(Peer::plain(ipv4_frame(1400, 64, i)));
+  lock_instream();
+  send_burst(server, datagrams, local);
+  stbuff_drops drops{};
+  EXPECT_TRUE(eventually([&] {
+    stbuff_get_drops(&drops);
+    return drops.inbound == 1100 - (STBUFF_SLOTS - STBUFF_RESERVED);
+  })) << drops.inbound;
+  unlock_instream();
+  for (uint32_t i = 0; i < STBUFF_SLOTS - STBUFF_RESERVED; ++i) ASSERT_EQ(line.read(), ipv4_frame(1400, 64, i)) << i;
+  EXPECT_EQ(line.read(50), Bytes{});
 }
 
 }  // namespace
