@@ -121,6 +121,11 @@ int parvex_sock_create_udp(struct socket **res);
 void parvex_sock_set_reuseaddr(struct socket *sock);
 /* The socket's own allocations never sleep (they happen on the receive path).  Process. */
 void parvex_sock_set_atomic_alloc(struct socket *sock);
+/*
+ * Room for bytes of datagrams queued on the socket, past the system-wide
+ * limit where the platform may.  Process.
+ */
+void parvex_sock_set_rcvbuf(struct socket *sock, int bytes);
 /* Binds to any local address and port (host order); 0 or a negative error.  Process. */
 int parvex_sock_bind_any(struct socket *sock, u16 port);
 /*

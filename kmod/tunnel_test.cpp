@@ -281,9 +281,7 @@ TEST_F(Tunnel, InterleavedSessionsInOneBurst) {
 
 // A burst the inbound ring admits, while "parvex_in" is held up, is all
 // delivered in order afterwards: nothing is lost in the socket first.
-// Disabled until the transport sizes its sockets' receive buffers: a default
-// one holds about 90 such datagrams.
-TEST_F(Tunnel, DISABLED_BurstOf500DatagramsInFlightArrivesWhole) {
+TEST_F(Tunnel, BurstOf500DatagramsInFlightArrivesWhole) {
   Line line(0);
   open_session(line, 1, 0);
   key(line);
@@ -305,8 +303,8 @@ TEST_F(Tunnel, DISABLED_BurstOf500DatagramsInFlightArrivesWhole) {
 }
 
 // Beyond what the ring admits, the rest is lost at the ring, and counted
-// there; the first 1,019 all arrive.  Disabled as the one above.
-TEST_F(Tunnel, DISABLED_BurstBeyondTheRingIsCountedWhereItIsDropped) {
+// there; the first 1,019 all arrive.
+TEST_F(Tunnel, BurstBeyondTheRingIsCountedWhereItIsDropped) {
   Line line(0);
   open_session(line, 1, 0);
   std::vector<Bytes> datagrams;

@@ -8,6 +8,13 @@
 #include "kmod/sctrl.h"
 #include "kmod/stbuff.h"
 
+/*
+ * Room in the socket for all the inbound ring admits, so that a burst the
+ * ring would take is not lost in the socket first (a 2 KiB datagram takes up
+ * to 4 KiB of the socket's accounting).
+ */
+#define UDPT_RCVBUF (STBUFF_SLOTS * 4096)
+
 static struct udpt_sock *udpt_data;
 
 int udpt_init(void)
@@ -71,6 +78,7 @@ static struct socket *udpt_open_socket(struct udpt_sock *rec)
 	}
 	parvex_sock_set_reuseaddr(sock);
 	parvex_sock_set_atomic_alloc(sock);
+	parvex_sock_set_rcvbuf(sock, UDPT_RCVBUF);
 	/* Unbound, the system picks the source port with the first datagram. */
 	if (parvex_sock_bind_any(sock, rec->local_port) < 0)
 		pr_err("sock bind failed\n");

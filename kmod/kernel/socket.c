@@ -48,6 +48,11 @@ void parvex_sock_set_reuseaddr(struct socket *sock)
 	sock_set_reuseaddr(sock->sk);
 }
 
+void parvex_sock_set_rcvbuf(struct socket *sock, int bytes)
+{
+	sock_set_rcvbuf(sock->sk, bytes);	/* what SO_RCVBUFFORCE does */
+}
+
 void parvex_sock_set_atomic_alloc(struct socket *sock)
 {
 	lock_sock(sock->sk);

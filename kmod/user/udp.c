@@ -73,6 +73,13 @@ void parvex_sock_set_reuseaddr(struct socket *sock)
 	setsockopt(sock->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
 }
 
+void parvex_sock_set_rcvbuf(struct socket *sock, int bytes)
+{
+	/* Beyond the system's limit where privileged, up to it otherwise. */
+	if (setsockopt(sock->fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof(bytes)))
+		setsockopt(sock->fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
 void parvex_sock_set_atomic_alloc(struct socket *sock)
 {
 	(void)sock;	/* user-space allocations never run in atomic context */
