@@ -1,64 +1,29 @@
 // Throughput of the GOST library next to libgcrypt in the same run: CFB and
 // the MAC over 1,408-byte buffers with one key and with a fresh key each, the
-// hash over 1 MiB and over 64 bytes, signing and verifying on CryptoPro-A.
-// Each line ends with ours / libgcrypt.
-#include <gcrypt.h>
-
-#include <algorithm>
+// hash over 1 MiB and over 64 bytes (signatures: signature_bench). Each line
+// ends with ours / libgcrypt.
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
+
+#include "bench/gcrypt_compare.h"
 
 #include "crypto/gost28147/cipher.h"
 #include "crypto/gost3411/hash.h"
 #include "crypto/gost28147/sbox.h"
-#include "crypto/gost3410/signature.h"
 
 namespace {
+
+using bench::compare;
 
 constexpr unsigned kFrame = 1408;
 constexpr unsigned kMiB = 1 << 20;
 const char *const kHashParams = "1.2.643.2.2.30.1";
 
-// Operations per second of f over 40 ms.
-double rate(const std::function<void()> &f) {
-  using clock = std::chrono::steady_clock;
-  long runs = 0;
-  const auto start = clock::now();
-  std::chrono::duration<double> spent{};
-  do {
-    f();
-    ++runs;
-    spent = clock::now() - start;
-  } while (spent.count() < 0.04);
-  return double(runs) / spent.count();
-}
-
-// The machine is shared: both sides run in alternation and keep their best.
-void compare(const char *what, const char *unit, double scale, const std::function<void()> &ours,
-             const std::function<void()> &theirs) {
-  ours();
-  theirs();
-  double best_ours = 0, best_theirs = 0;
-  for (int round = 0; round < 15; ++round) {
-    best_ours = std::max(best_ours, rate(ours));
-    best_theirs = std::max(best_theirs, rate(theirs));
-  }
-  std::printf("%-28s %10.1f %-5s libgcrypt %10.1f %-5s ratio %.2fx\n", what, best_ours * scale, unit,
-              best_theirs * scale, unit, best_ours / best_theirs);
-}
-
 std::vector<unsigned char> pattern(std::size_t n) {
   std::vector<unsigned char> v(n);
   for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<unsigned char>(i * 131 + 7);
   return v;
-}
-
-gcry_sexp_t build(const char *format, int len, const void *data) {
-  gcry_sexp_t s = nullptr;
-  gcry_sexp_build(&s, nullptr, format, len, data);
-  return s;
 }
 
 }  // namespace
@@ -161,37 +126,5 @@ int main() {
     std::printf("%-28s %10.3f us\n", "load_key", spent.count() / kKeys);
   }
 
-  // Signatures on CryptoPro-A over the digest of one frame.
-  auto sig_ctx = Crypto::create_sig_context();
-  unsigned char pub[64], priv[32], sig[64];
-  sig_ctx->generate_key_pair(pub, priv);
-  std::shared_ptr<Crypto::Hash_Context> h = Crypto::create_hash_context(CryptoGostImpl::sbox_rfc);
-  h->hash(frame.data(), kFrame);
-  unsigned char value[32];
-  for (int i = 0; i < 32; ++i) value[i] = h->result()[31 - i];
-
-
-  unsigned char point[65] = {0x04};
-  std::copy(pub + 32, pub + 64, point + 1);
-  std::copy(pub, pub + 32, point + 33);
-  gcry_sexp_t gpriv = build("(private-key (ecc (curve \"GOST2001-CryptoPro-A\") (d %b)))", 32, priv);
-  gcry_sexp_t gpub = build("(public-key (ecc (curve \"GOST2001-CryptoPro-A\") (q %b)))", 65, point);
-  gcry_sexp_t data = build("(data (flags gost) (value %b))", 32, value);
-  gcry_sexp_t gsig = nullptr;
-  gcry_pk_sign(&gsig, data, gpriv);
-  compare("GOST R 34.10-2001 sign", "op/s", 1, [&] { sig_ctx->sign(priv, h, sig); },
-          [&] {
-            gcry_sexp_t s = nullptr;
-            gcry_pk_sign(&s, data, gpriv);
-            gcry_sexp_release(s);
-          });
-  // A refused signature returns early and would time the wrong path.
-  if (sig_ctx->check(pub, h, sig) != 0 || gcry_pk_verify(gsig, data, gpub) != 0) {
-    std::fprintf(stderr, "a benchmark signature does not verify\n");
-    return 1;
-  }
-  compare("GOST R 34.10-2001 verify", "op/s", 1, [&] { sig_ctx->check(pub, h, sig); },
-          [&] { gcry_pk_verify(gsig, data, gpub); });
-  for (gcry_sexp_t s : {gpriv, gpub, data, gsig}) gcry_sexp_release(s);
   return 0;
 }

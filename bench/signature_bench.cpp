@@ -2,53 +2,22 @@
 // verifying, making a key pair and the key agreement (for libgcrypt: the
 // point multiplication and the hash of its coordinates). Each line ends with
 // ours / libgcrypt.
-#include <gcrypt.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
+
+#include "bench/gcrypt_compare.h"
 
 #include "crypto/gost3410/signature.h"
 #include "crypto/gost28147/sbox.h"
 
 namespace {
 
-// Operations per second of f over a tenth of a second.
-double rate(const std::function<void()> &f) {
-  using clock = std::chrono::steady_clock;
-  long runs = 0;
-  const auto start = clock::now();
-  std::chrono::duration<double> spent{};
-  do {
-    f();
-    ++runs;
-    spent = clock::now() - start;
-  } while (spent.count() < 0.1);
-  return double(runs) / spent.count();
-}
+using bench::build;
 
-// The machine is shared: both sides run in alternation and keep their best.
+// Operations per second, ours and libgcrypt's.
 void compare(const char *what, const std::function<void()> &ours, const std::function<void()> &theirs) {
-  ours();
-  theirs();
-  double best_ours = 0, best_theirs = 0;
-  for (int round = 0; round < 5; ++round) {
-    best_ours = std::max(best_ours, rate(ours));
-    best_theirs = std::max(best_theirs, rate(theirs));
-  }
-  std::printf("%-30s %9.0f op/s  libgcrypt %9.0f op/s  ratio %.2fx\n", what, best_ours, best_theirs,
-              best_ours / best_theirs);
-}
-
-gcry_sexp_t build(const char *format, int len, const void *data) {
-  gcry_sexp_t s = nullptr;
-  if (gcry_sexp_build(&s, nullptr, format, len, data)) {
-    std::fprintf(stderr, "gcry_sexp_build failed\n");
-    std::exit(1);
-  }
-  return s;
+  bench::compare(what, "op/s", 1, ours, theirs);
 }
 
 }  // namespace
@@ -90,13 +59,13 @@ int main() {
   compare("GOST R 34.10-2001 verify", [&] { ctx->check(pub, h, sig); },
           [&] { gcry_pk_verify(gsig, data, gpub); });
 
-  gcry_sexp_t spec = nullptr;
-  gcry_sexp_build(&spec, nullptr, "(genkey (ecc (curve \"GOST2001-CryptoPro-A\")))");
+  gcry_sexp_t genkey_request = nullptr;
+  gcry_sexp_build(&genkey_request, nullptr, "(genkey (ecc (curve \"GOST2001-CryptoPro-A\")))");
   unsigned char kp_pub[64], kp_priv[32];
   compare("GOST R 34.10-2001 key pair", [&] { ctx->generate_key_pair(kp_pub, kp_priv); },
           [&] {
             gcry_sexp_t pair = nullptr;
-            gcry_pk_genkey(&pair, spec);
+            gcry_pk_genkey(&pair, genkey_request);
             gcry_sexp_release(pair);
           });
 
@@ -127,6 +96,6 @@ int main() {
   gcry_mpi_point_release(peer);
   gcry_mpi_point_release(shared);
   gcry_ctx_release(ec);
-  for (gcry_sexp_t s : {gpriv, gpub, data, gsig, spec}) gcry_sexp_release(s);
+  for (gcry_sexp_t s : {gpriv, gpub, data, gsig, genkey_request}) gcry_sexp_release(s);
   return 0;
 }
